@@ -1,0 +1,19 @@
+// Carlson's symmetric elliptic integrals R_C, R_F, R_D, R_J.
+#pragma once
+
+#include "numerics/elliptic/ellip_result.hpp"
+
+namespace ellip::carlson {
+
+EllipResult elliprc(double x, double y) noexcept;
+EllipResult elliprf(double x, double y, double z) noexcept;
+EllipResult elliprd(double x, double y, double z) noexcept;
+EllipResult elliprj(double x, double y, double z, double p) noexcept;
+
+// The duplication core of elliprj, for p > 0.
+EllipResult _elliprj(double x, double y, double z, double p) noexcept;
+
+// R_C(1, 1 + E), the helper of _elliprj.
+EllipResult elliprc1p(double E) noexcept;
+
+}  // namespace ellip::carlson
