@@ -1,0 +1,28 @@
+// The seven model functions behind the Python entry points. They take their
+// arrays over (by value) and touch no Python object, so they may run with the
+// GIL released. Unequal flux-map lengths panic.
+#pragma once
+
+#include <vector>
+
+#include "lib/outcome.hpp"
+
+namespace corvanis::lib {
+
+using Magnifications = Outcome<std::vector<double>>;
+
+Magnifications witt_mao_magnification(std::vector<double> l, double re, double rstar);
+Magnifications integrated_witt_mao_magnification(std::vector<double> l, double re, double rstar);
+Magnifications integrated_flux_map_witt_mao_magnification(std::vector<double> l, double re,
+                                                          double rstar, std::vector<double> bl,
+                                                          std::vector<double> bf);
+Outcome<double> heyrovsky_magnification(double l, double r, double re, double rstar);
+Magnifications integrated_heyrovsky_magnification(std::vector<double> l, double re, double rstar);
+Magnifications integrated_flux_map_heyrovsky_magnification(std::vector<double> l, double re,
+                                                           double rstar, std::vector<double> bl,
+                                                           std::vector<double> bf);
+Magnifications discrete_flux_map_heyrovsky_magnification(std::vector<double> l, double re,
+                                                         double rstar, std::vector<double> bl,
+                                                         std::vector<double> bf);
+
+}  // namespace corvanis::lib

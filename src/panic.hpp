@@ -1,0 +1,30 @@
+// Panics: unrecoverable failures of the module's own code. A panic is a C++
+// exception carrying a message and the source location where it arose; only
+// the boundary frame catches it and turns it into PanicException.
+#pragma once
+
+#include <source_location>
+#include <string>
+
+namespace corvanis {
+
+class Panic {
+public:
+    Panic(std::string message, std::source_location location, bool has_message = true)
+        : message_(std::move(message)), location_(location), has_message_(has_message) {}
+
+    const std::string& message() const noexcept { return message_; }
+    const std::source_location& location() const noexcept { return location_; }
+    bool has_message() const noexcept { return has_message_; }
+
+private:
+    std::string message_;
+    std::source_location location_;
+    bool has_message_;
+};
+
+// Writes the panic report to standard error and throws Panic.
+[[noreturn]] void panic(std::string message,
+                        std::source_location location = std::source_location::current());
+
+}  // namespace corvanis
