@@ -1,0 +1,47 @@
+// Magnification of a thin uniform ring on the source by a point lens: the mean
+// of the point-source magnification over the ring, in closed form through K and
+// Pi (Heyrovsky 2003, ApJ 594, 464), and its expansion to first order in the
+// lens-ring distance where the closed form is singular.
+#include <cmath>
+
+#include "lib/constants.hpp"
+#include "lib/models.hpp"
+#include "numerics/elliptic/legendre.hpp"
+
+namespace corvanis::lib {
+
+namespace {
+// Distance from the ring, in source radii, below which the expansion is used.
+constexpr double NEAR_RING_BAND = 1e-5;
+}  // namespace
+
+Outcome<double> heyrovsky_magnification(double l, double r, double re, double rstar) {
+    const double rho = re / rstar;
+    const double g = rho * rho;
+    const double d = r - l;
+
+    // Near-ring form on both sides of the ring: the expansion takes |d| in its
+    // logarithm and agrees with the closed form just beyond the band either way.
+    if (std::fabs(d) < NEAR_RING_BAND) {
+        const double q = (1 - d / (l + l)) * ((rho + rho) / l);
+        const double Lambda = std::log(((8 * rho) * l) / (std::sqrt(l * l + g) * std::fabs(d)));
+        const double T = std::atan(l / rho);
+        const double c = (((l * l + l * l) + g) * rho) / ((l * l + g) * (l * l));
+        return {(q * Lambda + 4 * T + c * d) / TWO_PI, nullptr};
+    }
+
+    const double L = g * 4 + d * d;
+    const double S = l + r;
+    const double k = std::sqrt(l * r / L) * ((rho * 4) / S);
+    const double m = k * k;
+
+    const auto K = ellip::legendre::ellipk(m);
+    if (K.is_error()) return Outcome<double>::failure(K.error);
+    const double n = ((l * 4) * r) / (S * S);
+    const auto P = ellip::legendre::ellippi(n, m);
+    if (P.is_error()) return Outcome<double>::failure(P.error);
+
+    return {((g + g) * K.value + (d * d) * P.value) * (4 / (S * std::sqrt(L))) / TWO_PI, nullptr};
+}
+
+}  // namespace corvanis::lib

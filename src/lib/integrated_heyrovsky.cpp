@@ -1,0 +1,23 @@
+#include "lib/integrated_heyrovsky.hpp"
+
+#include "lib/assertions.hpp"
+#include "lib/profiles.hpp"
+
+namespace corvanis::lib {
+
+Magnifications integrated_heyrovsky_magnification(std::vector<double> l, double re, double rstar) {
+    return {_integrated_heyrovsky_magnification(std::move(l), re, rstar,
+                                                LINEAR_LIMB_DARKENING_NORM, LinearLimbDarkening{}),
+            nullptr};
+}
+
+Magnifications integrated_flux_map_heyrovsky_magnification(std::vector<double> l, double re,
+                                                           double rstar, std::vector<double> bl,
+                                                           std::vector<double> bf) {
+    assert_equal(bl.size(), bf.size());
+    const FluxMapProfile profile(bl, bf);
+    const double norm = disk_flux(profile);
+    return {_integrated_heyrovsky_magnification(std::move(l), re, rstar, norm, profile), nullptr};
+}
+
+}  // namespace corvanis::lib

@@ -1,0 +1,69 @@
+// Magnification of a uniform circular source by a point lens: the closed form
+// of Witt & Mao (1994, ApJ 430, 505) in K, E and Pi, and the elementary limb
+// formula for a lens within 1e-5 Einstein radii of the source's limb.
+#include <cmath>
+#include <utility>
+
+#include "lib/constants.hpp"
+#include "lib/models.hpp"
+#include "numerics/elliptic/legendre.hpp"
+
+namespace corvanis::lib {
+
+namespace {
+// Half-width, in Einstein radii, of the band around the limb where the limb
+// formula replaces the closed form.
+constexpr double LIMB_BAND = 1e-5;
+}  // namespace
+
+Magnifications witt_mao_magnification(std::vector<double> l, double re, double rstar) {
+    using ellip::legendre::ellipe;
+    using ellip::legendre::ellipk;
+    using ellip::legendre::ellippi;
+
+    // Quantities that depend only on rho = rstar / re.
+    const double rho = rstar / re;
+    const double rho2 = rho * rho;
+    const double two_rho2 = rho2 + rho2;
+    const double one_plus_rho2 = 1 + rho2;
+    const double limb_factor = one_plus_rho2 / rho2;           // (1 + rho^2)/rho^2
+    const double limb_asin_arg = (-1 + rho2) / one_plus_rho2;  // (rho^2 - 1)/(1 + rho^2)
+    const double four_rho = 4 * rho;
+    const double two_over_rho = 2 / rho;
+
+    std::vector<double> result;
+    result.reserve(l.size());
+    for (const double li : l) {
+        const double u = li * rho;
+        const double delta = u - rho;
+
+        if (std::fabs(delta) < LIMB_BAND) {
+            result.push_back(((std::asin(limb_asin_arg) + HALF_PI) * limb_factor + two_over_rho) /
+                             PI);
+            continue;
+        }
+
+        const double s = u + rho;
+        const double n = (four_rho * u) / (s * s);
+        const double t = std::sqrt(delta * delta + 4);
+        const double k = std::sqrt(n * 4) / t;
+        const double m = k * k;
+
+        const auto E = ellipe(m);
+        if (E.is_error()) return Magnifications::failure(E.error);
+        const auto K = ellipk(m);
+        if (K.is_error()) return Magnifications::failure(K.error);
+        const auto P = ellippi(n, m);
+        if (P.is_error()) return Magnifications::failure(P.error);
+
+        const double delta2 = delta * delta;
+        const double t_e = E.value * ((t * s) / two_rho2);
+        const double t_k = ((delta * ((u * u - rho2) * 0.5 + 4)) / (rho2 * t)) * K.value;
+        const double t_p = P.value * ((one_plus_rho2 * (delta2 + delta2)) / ((rho2 * s) * t));
+        const double S = t_p + (t_e - t_k);
+        result.push_back((S + PI) / TWO_PI + (S - PI) / TWO_PI);
+    }
+    return {std::move(result), nullptr};
+}
+
+}  // namespace corvanis::lib
