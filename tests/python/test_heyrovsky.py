@@ -1,0 +1,99 @@
+"""Ring magnification against high-precision references and its identities."""
+
+import json
+import math
+from pathlib import Path
+
+import pytest
+
+import corvanis
+
+DATA = json.loads((Path(__file__).parent / "data" / "heyrovsky.json").read_text())
+ring = corvanis.heyrovsky_magnification
+
+
+def point_source(l, re, rstar):
+    """Point-source magnification of a point l source radii from the lens."""
+    g = (re / rstar) ** 2
+    return (l * l + 2 * g) / (l * math.sqrt(l * l + 4 * g))
+
+
+def near_ring_value(l, r, re, rstar):
+    """The first-order expansion about r = l, in the module's order."""
+    rho = re / rstar
+    g = rho * rho
+    d = r - l
+    q = (1 - d / (l + l)) * ((rho + rho) / l)
+    lam = math.log(((8 * rho) * l) / (math.sqrt(l * l + g) * abs(d)))
+    c = (((l * l + l * l) + g) * rho) / ((l * l + g) * (l * l))
+    return (q * lam + 4 * math.atan(l / rho) + c * d) / (2 * math.pi)
+
+
+@pytest.mark.parametrize("row", DATA["clear"], ids=lambda r: "re={}-rstar={}-l={}-r={}".format(*r))
+def test_clear_rings_against_reference(row):
+    re, rstar, l, r, want = row
+    assert ring(l, r, re, rstar) == pytest.approx(want, rel=1e-12, abs=0)
+
+
+# Measured worst relative error of the near-ring points, per band of |r - l|:
+# the expansion inside 1e-5, the closed form just outside it.
+NEAR_RING_TOLERANCES = [(1e-5, 1e-9), (1e-4, 2e-7), (1.0, 5e-9)]
+
+
+@pytest.mark.parametrize("row", DATA["near_ring"],
+                         ids=lambda r: "re={}-rstar={}-l={}-r={}".format(*r))
+def test_near_ring_against_reference(row):
+    re, rstar, l, r, want = row
+    tol = next(t for bound, t in NEAR_RING_TOLERANCES if abs(r - l) < bound)
+    assert ring(l, r, re, rstar) == pytest.approx(want, rel=tol, abs=0)
+
+
+@pytest.mark.parametrize("re, rstar", [(1.0, 1.0), (1.0, 0.1), (3.0, 7.0)])
+@pytest.mark.parametrize("x", [1e-5, 0.01, 0.5, 1.0, 40.0])
+def test_ring_or_centre_at_the_lens_is_a_point_source(x, re, rstar):
+    want = point_source(x, re, rstar)
+    assert ring(x, 0.0, re, rstar) == pytest.approx(want, rel=1e-15)
+    assert ring(0.0, x, re, rstar) == pytest.approx(want, rel=1e-15)
+
+
+@pytest.mark.parametrize("l, r", [(0.5, 0.1), (0.3, 0.9), (1.5, 0.2), (2.0, 2.00001),
+                                  (1e3, 999.5), (0.0, 0.7), (0.25, 0.25 + 1e-5)])
+@pytest.mark.parametrize("re, rstar", [(1.0, 1.0), (1.0, 0.05), (2.5, 1.0)])
+def test_general_form_is_symmetric_bit_for_bit(l, r, re, rstar):
+    assert ring(l, r, re, rstar) == ring(r, l, re, rstar)
+
+
+@pytest.mark.parametrize("x", [1e-3, 0.5, 1.0, 30.0])
+def test_ring_through_the_lens_is_infinite(x):
+    assert ring(x, x, 1.0, 1.0) == math.inf
+
+
+@pytest.mark.parametrize("d", [-9.9e-6, -5e-6, -1e-7, 1e-7, 5e-6, 9.9e-6])
+def test_near_ring_band_uses_the_expansion_on_both_sides(d):
+    l, re, rstar = 0.5, 1.0, 1.0
+    r = l + d
+    value = ring(l, r, re, rstar)
+    assert value > 1
+    assert value == pytest.approx(near_ring_value(l, r, re, rstar), rel=1e-15)
+
+
+def test_characteristic_rounding_to_one_is_an_error():
+    l = 2e3
+    with pytest.raises(RuntimeError) as info:
+        ring(l, l + 2e-5, 1.0, 1.0)
+    assert type(info.value) is RuntimeError
+    assert info.value.args == ("ellippi: n must be less than 1.",)
+
+
+@pytest.mark.parametrize("l, r", [(0.5, 0.2), (3.0, 1.0), (0.0, 0.4)])
+def test_no_lens_gives_one(l, r):
+    assert ring(l, r, 0.0, 1.0) == pytest.approx(1.0, rel=1e-15)
+
+
+@pytest.mark.parametrize("l", [1e4, 1e6])
+def test_distant_lens_tends_to_one(l):
+    assert ring(l, 1.0, 1.0, 1.0) == pytest.approx(1.0, abs=1e-12)
+
+
+def test_only_the_ratio_of_radii_matters():
+    assert ring(0.7, 0.3, 2.0, 1.0) == ring(0.7, 0.3, 4.0, 2.0)
