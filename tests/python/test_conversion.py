@@ -1,0 +1,209 @@
+import array
+import gc
+
+import pytest
+
+import corvanis as cv
+
+try:
+    import numpy as np
+except ImportError:
+    np = None
+
+wm = cv.witt_mao_magnification
+L = [0.5, 1.0, 2.0]
+
+
+class HasFloat:
+    def __float__(self):
+        return 0.1
+
+
+class HasIndex:
+    def __index__(self):
+        return 1
+
+
+@pytest.mark.parametrize("value, expected", [
+    (1, 1.0), (True, 1.0), (-1, -1.0), (-1.0, -1.0), (type("F", (float,), {})(0.1), 0.1),
+    (HasFloat(), 0.1), (HasIndex(), 1.0)])
+def test_float_conversion(value, expected, outcome):
+    assert outcome(wm, L, 1.0, value) == outcome(wm, L, 1.0, expected)
+    assert outcome(wm, [value], 1.0, 0.1) == outcome(wm, [expected], 1.0, 0.1)
+    h = cv.heyrovsky_magnification
+    assert outcome(h, value, 0.5, 1.0, 1.0) == outcome(h, expected, 0.5, 1.0, 1.0)
+
+
+class Sized(list):
+    """A list whose __len__ reports `length`, or raises if it is None."""
+
+    def __init__(self, items, length):
+        super().__init__(items)
+        self.length = length
+
+    def __len__(self):
+        if self.length is None:
+            raise RuntimeError("no length")
+        return self.length
+
+
+@pytest.mark.parametrize("sequence, expected", [
+    ((0.5, 1.0, 2.0), L), (range(1, 4), [1.0, 2.0, 3.0]), (b"\x01\x02", [1.0, 2.0]),
+    ([], []), (Sized(L, None), L), (Sized(L, 0), L), (Sized(L, 1000), L),
+    # the length is only a hint: one the allocator refuses is grown past
+    (Sized(L, 2**59), L), (Sized(L, (2**63 - 1) // 8), L)])
+def test_sequence_conversion(sequence, expected, assert_same):
+    assert_same(wm(sequence, 1.0, 0.1), wm(expected, 1.0, 0.1))
+
+
+def test_length_above_largest_allocation_panics(panic_exception):
+    with pytest.raises(panic_exception) as info:
+        wm(Sized(L, 2**60), 1.0, 0.1)
+    assert info.value.args == ("capacity overflow",)
+
+
+class Outer:
+    class Inner:
+        pass
+
+
+@pytest.mark.parametrize("args, message", [
+    (("abc", 1.0, 0.1), "argument 'l': Can't extract `str` to `Vec`"),
+    ((type("S", (str,), {})("1"), 1.0, 0.1), "argument 'l': Can't extract `str` to `Vec`"),
+    ((0.5, 1.0, 0.1), "argument 'l': 'float' object cannot be converted to 'Sequence'"),
+    (((x for x in L), 1.0, 0.1),
+     "argument 'l': 'generator' object cannot be converted to 'Sequence'"),
+    (({1.0}, 1.0, 0.1), "argument 'l': 'set' object cannot be converted to 'Sequence'"),
+    ((Outer.Inner(), 1.0, 0.1),
+     "argument 'l': 'Outer.Inner' object cannot be converted to 'Sequence'"),
+    (([1.0], "x", 0.1), "argument 're': must be real number, not str"),
+    (([1.0, "a"], 1.0, 0.1), "argument 'l': must be real number, not str"),
+    (("abc", "x", 0.1), "argument 'l': Can't extract `str` to `Vec`"),
+])
+def test_conversion_errors(args, message):
+    with pytest.raises(TypeError) as info:
+        wm(*args)
+    assert type(info.value) is TypeError and info.value.args == (message,)
+    assert info.value.__cause__ is None
+
+
+def test_later_parameters_are_named():
+    with pytest.raises(TypeError, match="^argument 'bf': 'int' object cannot be converted"):
+        cv.discrete_flux_map_heyrovsky_magnification(L, 1.0, 0.1, [0.5], 7)
+    with pytest.raises(TypeError, match="^argument 'r': must be real number, not NoneType$"):
+        cv.heyrovsky_magnification(1.0, None, 1.0, 1.0)
+
+
+class Raising:
+    """A sequence or a float whose own code raises `exc`."""
+
+    def __init__(self, exc):
+        self.exc = exc
+
+    def __len__(self):
+        return 1
+
+    def __getitem__(self, i):
+        raise self.exc
+
+    def __iter__(self):
+        raise self.exc
+
+    __float__ = __iter__
+
+
+def _raising_args(exc, position):
+    return {"sequence": (Raising(exc), 1.0, 0.1), "item": ([Raising(exc)], 1.0, 0.1),
+            "float": ([1.0], 1.0, Raising(exc))}[position]
+
+
+@pytest.mark.parametrize("position", ["sequence", "item", "float"])
+@pytest.mark.parametrize("exc", [ValueError("bad"), type("SubTypeError", (TypeError,), {})(),
+                                 OverflowError("big")])
+def test_other_exceptions_pass_unchanged(exc, position):
+    with pytest.raises(type(exc)) as info:
+        wm(*_raising_args(exc, position))
+    assert info.value is exc
+
+
+@pytest.mark.parametrize("position", ["sequence", "item", "float"])
+def test_plain_type_error_relabelled_keeping_cause(position):
+    cause = ValueError("root")
+    exc = TypeError("own message")
+    exc.__cause__ = cause
+    with pytest.raises(TypeError) as info:
+        wm(*_raising_args(exc, position))
+    name = "rstar" if position == "float" else "l"
+    assert info.value.args == (f"argument '{name}': own message",)
+    assert info.value.__cause__ is cause
+
+
+def test_int_too_large_for_a_double():
+    with pytest.raises(OverflowError):
+        wm([1.0], 10**400, 0.1)
+
+
+# Buffers of doubles are read directly; the result must not show it.
+_base = [0.05 + 0.07 * i for i in range(41)]
+BUFFERS = {
+    "array-d": array.array("d", _base),
+    "array-f": array.array("f", _base),
+    "array-q": array.array("q", range(1, 6)),
+    "memoryview-step": memoryview(array.array("d", _base))[1::2],
+    "memoryview-reversed": memoryview(array.array("d", _base))[::-1],
+    "memoryview-cast": memoryview(array.array("d", _base).tobytes()).cast("d"),
+    "bytes": bytes(range(1, 250, 7)),
+}
+if np is not None:
+    _np = np.array(_base)
+    BUFFERS.update({
+        "float64": _np, "float64-step": _np[::3], "float64-big-endian": _np.astype(">f8"),
+        "float64-column": np.stack([_np, _np], 1)[:, 1], "float32": _np.astype(np.float32),
+        "int64": np.arange(1, 6), "empty": np.array([]),
+        "float64-scalars": [np.float64(x) for x in _base],
+    })
+
+
+@pytest.mark.parametrize("name", list(BUFFERS))
+def test_buffer_fast_path_equals_element_path(name, outcome):
+    values = BUFFERS[name]
+    elements = [float(x) for x in values]
+    dfm = cv.discrete_flux_map_heyrovsky_magnification
+    assert outcome(wm, values, 1.0, 0.1) == outcome(wm, elements, 1.0, 0.1)
+    assert outcome(dfm, [0.5], 1.0, 0.1, values, values) == outcome(
+        dfm, [0.5], 1.0, 0.1, elements, elements)
+
+
+@pytest.mark.skipif(np is None, reason="needs numpy")
+@pytest.mark.parametrize("shape", [(), (2, 2)], ids=["0-d", "2-d"])
+def test_arrays_that_are_not_flat_sequences_of_floats(shape):
+    with pytest.raises(TypeError, match=r"^argument 'l': "):
+        wm(np.ones(shape), 1.0, 0.1)
+
+
+def _rss_bytes():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * 4096
+
+
+def test_memory_stays_flat_over_many_calls(panic_exception):
+    values = [0.1 + 0.15 * i for i in range(20)]
+    calls = [lambda: wm(values, 1.0, 0.1), lambda: wm(array.array("d", values), 1.0, 0.1),
+             lambda: wm([1.0, "a"], 1.0, 0.1), lambda: wm(0.5, 1.0, 0.1),
+             lambda: wm([1.0], 1.0, rs=0.1), lambda: wm(Raising(ValueError()), 1, 1),
+             lambda: wm(Sized(L, 2**60), 1.0, 0.1)]
+
+    def batch(n):
+        for i in range(n):
+            for call in calls[: 6 if i % 500 else 7]:
+                try:
+                    call()
+                except (TypeError, ValueError, panic_exception):
+                    pass
+
+    batch(2_000)
+    gc.collect()
+    before = _rss_bytes()
+    batch(17_000)  # 10^5 calls
+    gc.collect()
+    assert _rss_bytes() - before < 2 * 2**20
