@@ -13,7 +13,7 @@ cmake -S . -B "$BUILD" -DCORVANIS_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=
 cmake --build "$BUILD" -j "${JOBS:-2}" --target corvanis
 
 export LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libubsan.so)"
-export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
+export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:allocator_may_return_null=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 cd tests/python
 PYTHONPATH="$OLDPWD/$BUILD" CORVANIS_SANITIZED=1 "$PYTHON" -m pytest -q -p no:cacheprovider .

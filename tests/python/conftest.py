@@ -1,8 +1,13 @@
+import os
 import struct
 
 import pytest
 
 import corvanis
+
+if os.environ.get("CORVANIS_SANITIZED"):
+    # The sanitizer run must test the instrumented build, not an installed one.
+    assert "sanitizers" in corvanis.__file__, corvanis.__file__
 
 
 def _bits(value):
