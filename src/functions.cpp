@@ -32,14 +32,14 @@ using SeparationModel = lib::Magnifications (*)(std::vector<double> l, double re
 using FluxMapModel = lib::Magnifications (*)(std::vector<double> l, double re, double rstar,
                                              std::vector<double> bl, std::vector<double> bf);
 
-// (l, re, rstar) -> list of float
-Result<PyRef> call_separation_model(const FunctionDescription& description, SeparationModel model,
-                                    WorthReleasing worth_releasing, PyObject* const* args,
-                                    Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* slots[3] = {};
-    if (Status error = extract_arguments_fastcall(description, args, nargs, kwnames, slots)) {
-        return std::move(*error);
-    }
+// The leading arguments (l, re, rstar) shared by the list functions.
+struct Separations {
+    std::vector<double> l;
+    double re;
+    double rstar;
+};
+
+Result<Separations> extract_separations(PyObject* const* slots) {
     auto l = extract_float_sequence_argument(slots[0], "l");
     if (!l.ok()) {
         return std::move(l.error());
@@ -52,10 +52,25 @@ Result<PyRef> call_separation_model(const FunctionDescription& description, Sepa
     if (!rstar.ok()) {
         return std::move(rstar.error());
     }
+    return Separations{std::move(*l), *re, *rstar};
+}
+
+// (l, re, rstar) -> list of float
+Result<PyRef> call_separation_model(const FunctionDescription& description, SeparationModel model,
+                                    WorthReleasing worth_releasing, PyObject* const* args,
+                                    Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* slots[3] = {};
+    if (Status error = extract_arguments_fastcall(description, args, nargs, kwnames, slots)) {
+        return std::move(*error);
+    }
+    auto s = extract_separations(slots);
+    if (!s.ok()) {
+        return std::move(s.error());
+    }
     lib::Magnifications outcome;
     {
-        const GilRelease released(worth_releasing(l->size(), 0));
-        outcome = model(std::move(*l), *re, *rstar);
+        const GilRelease released(worth_releasing(s->l.size(), 0));
+        outcome = model(std::move(s->l), s->re, s->rstar);
     }
     return into_python(std::move(outcome));
 }
@@ -68,17 +83,9 @@ Result<PyRef> call_flux_map_model(const FunctionDescription& description, FluxMa
     if (Status error = extract_arguments_fastcall(description, args, nargs, kwnames, slots)) {
         return std::move(*error);
     }
-    auto l = extract_float_sequence_argument(slots[0], "l");
-    if (!l.ok()) {
-        return std::move(l.error());
-    }
-    auto re = extract_float_argument(slots[1], "re");
-    if (!re.ok()) {
-        return std::move(re.error());
-    }
-    auto rstar = extract_float_argument(slots[2], "rstar");
-    if (!rstar.ok()) {
-        return std::move(rstar.error());
+    auto s = extract_separations(slots);
+    if (!s.ok()) {
+        return std::move(s.error());
     }
     auto bl = extract_float_sequence_argument(slots[3], "bl");
     if (!bl.ok()) {
@@ -90,8 +97,8 @@ Result<PyRef> call_flux_map_model(const FunctionDescription& description, FluxMa
     }
     lib::Magnifications outcome;
     {
-        const GilRelease released(worth_releasing(l->size(), bl->size()));
-        outcome = model(std::move(*l), *re, *rstar, std::move(*bl), std::move(*bf));
+        const GilRelease released(worth_releasing(s->l.size(), bl->size()));
+        outcome = model(std::move(s->l), s->re, s->rstar, std::move(*bl), std::move(*bf));
     }
     return into_python(std::move(outcome));
 }

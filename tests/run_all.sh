@@ -24,7 +24,7 @@ fi
 cmake -S . -B build/cpp-tests -DCORVANIS_BUILD_MODULE=OFF -DCORVANIS_BUILD_TESTS=ON \
       -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/cpp-tests -j "$JOBS"
-ctest --test-dir build/cpp-tests --output-on-failure -j "$JOBS"
+ctest --test-dir build/cpp-tests --output-on-failure --no-tests=error -j "$JOBS"
 
 # Python tests of the installed module, run from outside the source tree so
 # that the installed extension is the one imported. pytest's "no tests" exit
