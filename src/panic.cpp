@@ -40,14 +40,13 @@ bool backtrace_requested() {
 
 // Touches no Python object: panics may arise while the GIL is released.
 void write_report(const std::string& message, const std::source_location& location) {
-    std::string report = "thread '" + thread_name() + "' panicked at ";
+    std::string report = "corvanis: panic in thread " + thread_name() + " at ";
     report += relative_path(location.file_name());
     report += ":" + std::to_string(location.line()) + ":" + std::to_string(location.column()) +
-              ":\n" + message + "\n";
+              ": " + message + "\n";
     const bool with_backtrace = backtrace_requested();
     if (!with_backtrace) {
-        report += std::string("note: run with ") + backtrace_variable +
-                  "=1 to print a backtrace\n";
+        report += std::string("(set ") + backtrace_variable + "=1 to print a backtrace)\n";
     }
     std::fwrite(report.data(), 1, report.size(), stderr);
     std::fflush(stderr);

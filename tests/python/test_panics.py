@@ -28,7 +28,7 @@ def test_unequal_flux_map_lengths_panic(function, panic_exception, capfd):
 
     report = capfd.readouterr().err
     assert MISMATCH in report and "CORVANIS_BACKTRACE" in report
-    assert re.search(r"panicked at [^\n]+\.(cpp|hpp):\d+:\d+", report)
+    assert re.search(r"panic in thread \w+ at [^\n]+\.(cpp|hpp):\d+:\d+", report)
     # still usable afterwards
     assert len(function([0.5, 1.0], 1.0, 0.1, [0.0, 1.0], [1.0, 0.5])) == 2
 
@@ -83,7 +83,7 @@ def test_panic_exception_from_python_resumes(panic_exception, capfd, where, payl
     err = capfd.readouterr().err
     assert ("--- PyO3 is resuming a panic after fetching a PanicException from Python. ---\n"
             "Python stack trace below:\n") in err
-    assert "Traceback" in err and "panicked at" not in err
+    assert "Traceback" in err and "panic in thread" not in err
 
 
 def test_numeric_error_is_runtime_error():
