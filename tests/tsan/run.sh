@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Builds the module with ThreadSanitizer into build/tsan and runs the thread
+# stress test against it. The interpreter is not instrumented: the TSan
+# runtime is preloaded, it sees the module's own memory accesses and the
+# interpreter's locking (the GIL is a pthread mutex and condition variable),
+# and tests/tsan/suppressions.txt silences reports whose every frame lies in
+# the interpreter. Any report fails the run (exitcode 66).
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+# The interpreter binary itself (not a wrapper script such as a pyenv shim,
+# which would run under the preloaded runtime too).
+PYTHON=$("${PYTHON:-python3}" -c 'import sys; print(sys.executable)')
+BUILD=build/tsan
+
+cmake -S . -B "$BUILD" -DCORVANIS_SANITIZE=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DPython_EXECUTABLE="$PYTHON" >/dev/null
+cmake --build "$BUILD" -j "${JOBS:-2}" --target corvanis
+
+export LD_PRELOAD="$(g++ -print-file-name=libtsan.so)"
+# Reports go to files (pytest captures the standard error of the test).
+rm -f "$BUILD"/report.*
+export TSAN_OPTIONS="halt_on_error=1:exitcode=66:second_deadlock_stack=1:suppressions=$PWD/tests/tsan/suppressions.txt:log_path=$PWD/$BUILD/report"
+cd tests/python
+# PYTHONMALLOC=malloc: objects come from malloc, whose reuse of freed memory
+# TSan tracks (the interpreter's own allocator hides it and reads as races).
+# setarch -R: TSan's shadow layout needs the address space without the
+# kernel's largest randomisation.
+status=0
+PYTHONMALLOC=malloc PYTHONPATH="$OLDPWD/$BUILD" CORVANIS_STRESS_SECONDS=${CORVANIS_STRESS_SECONDS:-5} \
+    setarch "$(uname -m)" -R "$PYTHON" -m pytest -q -p no:cacheprovider test_thread_stress.py \
+    || status=$?
+cd "$OLDPWD"
+if compgen -G "$BUILD/report.*" >/dev/null; then
+    cat "$BUILD"/report.*
+    echo "ThreadSanitizer reported the above" >&2
+    exit 1
+fi
+exit "$status"
