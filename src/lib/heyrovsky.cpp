@@ -6,30 +6,19 @@
 
 #include "lib/constants.hpp"
 #include "lib/models.hpp"
+#include "lib/ring_forms.hpp"
 #include "numerics/elliptic/legendre.hpp"
 
 namespace corvanis::lib {
 
 namespace {
-// Distance from the ring, in source radii, below which the expansion is used.
-constexpr double NEAR_RING_BAND = 1e-5;
+// Below this ratio |d| / l the expansion's error, (d / l)^2, is smaller than
+// the closed form's rounding error, 1e-16 (l + r)^2 / d^2; the two balance
+// near |d| / l = (4e-16)^(1/4).
+constexpr double NEAR_RING_RELATIVE = 1.4e-4;
 }  // namespace
 
-Outcome<double> heyrovsky_magnification(double l, double r, double re, double rstar) {
-    const double rho = re / rstar;
-    const double g = rho * rho;
-    const double d = r - l;
-
-    // Near-ring form on both sides of the ring: the expansion takes |d| in its
-    // logarithm and agrees with the closed form just beyond the band either way.
-    if (std::fabs(d) < NEAR_RING_BAND) {
-        const double q = (1 - d / (l + l)) * ((rho + rho) / l);
-        const double Lambda = std::log(((8 * rho) * l) / (std::sqrt(l * l + g) * std::fabs(d)));
-        const double T = std::atan(l / rho);
-        const double c = (((l * l + l * l) + g) * rho) / ((l * l + g) * (l * l));
-        return {(q * Lambda + 4 * T + c * d) / TWO_PI, nullptr};
-    }
-
+Outcome<double> ring_closed_form(double l, double r, double rho, double g, double d) {
     const double L = g * 4 + d * d;
     const double S = l + r;
     const double k = std::sqrt(l * r / L) * ((rho * 4) / S);
@@ -42,6 +31,36 @@ Outcome<double> heyrovsky_magnification(double l, double r, double re, double rs
     if (P.is_error()) return Outcome<double>::failure(P.error);
 
     return {((g + g) * K.value + (d * d) * P.value) * (4 / (S * std::sqrt(L))) / TWO_PI, nullptr};
+}
+
+double ring_near_form(double l, double rho, double g, double d) {
+    const double q = (1 - d / (l + l)) * ((rho + rho) / l);
+    const double Lambda = std::log(((8 * rho) * l) / (std::sqrt(l * l + g) * std::fabs(d)));
+    const double T = std::atan(l / rho);
+    const double c = (((l * l + l * l) + g) * rho) / ((l * l + g) * (l * l));
+    return (q * Lambda + 4 * T + c * d) / TWO_PI;
+}
+
+Outcome<double> heyrovsky_magnification(double l, double r, double re, double rstar) {
+    const double rho = re / rstar;
+    const double g = rho * rho;
+    const double d = r - l;
+    // The expansion on both sides of the ring: it takes |d| in its logarithm and
+    // agrees with the closed form just beyond the band either way.
+    if (std::fabs(d) < NEAR_RING_BAND) {
+        return {ring_near_form(l, rho, g, d), nullptr};
+    }
+    return ring_closed_form(l, r, rho, g, d);
+}
+
+Outcome<double> disk_ring_magnification(double l, double r, double re, double rstar) {
+    const double rho = re / rstar;
+    const double g = rho * rho;
+    const double d = r - l;
+    if (std::fabs(d) < NEAR_RING_BAND && !(std::fabs(d) >= NEAR_RING_RELATIVE * std::fabs(l))) {
+        return {ring_near_form(l, rho, g, d), nullptr};
+    }
+    return ring_closed_form(l, r, rho, g, d);
 }
 
 }  // namespace corvanis::lib

@@ -12,6 +12,7 @@
 
 #include "lib/constants.hpp"
 #include "lib/models.hpp"
+#include "lib/ring_forms.hpp"
 #include "numerics/quadrature/double_exponential.hpp"
 
 namespace corvanis::lib {
@@ -26,7 +27,7 @@ std::vector<double> _integrated_heyrovsky_magnification(std::vector<double> l, d
     result.reserve(l.size());
     for (const double li : l) {
         const auto w = [&](double r) {
-            const Outcome<double> ring = heyrovsky_magnification(li, r, re, rstar);
+            const Outcome<double> ring = disk_ring_magnification(li, r, re, rstar);
             const double a = ring.ok() ? ring.value : std::numeric_limits<double>::quiet_NaN();
             return ((TWO_PI * r) * a) * profile(r);
         };

@@ -16,10 +16,8 @@ RADII = sorted({(row[0], row[1]) for row in LIMB_DARKENED})
 TABLE_R = [i / 2000 for i in range(2001)]
 TABLE_I = [(1 - math.sqrt(1 - r * r)) * (-0.6) + 1 for r in TABLE_R]
 
-# Measured bounds (relative). Lens at the centre: the rings within 1e-5 of it
-# give no value and are dropped (about 1e-5). Tabulated law: the error of linear
-# interpolation next to the limb, where the law has a square-root edge.
-LENS_AT_CENTRE_TOLERANCE = 2e-5
+# Measured bound (relative). Tabulated law: the error of linear interpolation
+# next to the limb, where the law has a square-root edge.
 TABLE_TOLERANCE = 5e-6
 
 LIST_FUNCTIONS = [
@@ -102,8 +100,7 @@ def test_integrated_heyrovsky_against_reference(re, rstar):
     rows = [row for row in LIMB_DARKENED if (row[0], row[1]) == (re, rstar)]
     got = corvanis.integrated_heyrovsky_magnification([row[2] for row in rows], re, rstar)
     for value, (_, _, l, want) in zip(got, rows):
-        tol = LENS_AT_CENTRE_TOLERANCE if l == 0 else 1e-9
-        assert value == pytest.approx(want, rel=tol, abs=0), l
+        assert value == pytest.approx(want, rel=1e-11, abs=0), l
 
 
 
