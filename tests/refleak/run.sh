@@ -34,7 +34,9 @@ import glob, sys
 # A module built without Py_DEBUG still imports, but its references would
 # not be counted: refuse it.
 (so,) = glob.glob(sys.argv[1] + "/corvanis.cpython-311d-*.so")
-if b"_Py_RefTotal" not in open(so, "rb").read():
+with open(so, "rb") as f:
+    debug_build = b"_Py_RefTotal" in f.read()
+if not debug_build:
     sys.exit(f"{so} was not built against the debug headers")
 PY
 
