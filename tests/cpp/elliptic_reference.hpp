@@ -100,4 +100,36 @@ inline void check_sweep(const Sweep& sweep) {
     std::printf("  %s [%s]: %d points, worst %.2f ulps\n", sweep.file, sweep.region, count, worst);
 }
 
+// A call expected to fail with a message, and one expected to succeed within
+// a number of ulps of a reference value.
+struct MessageCase {
+    const char* call;
+    ellip::EllipResult result;
+    const char* message;
+};
+
+struct ValueCase {
+    const char* call;
+    ellip::EllipResult result;
+    double expected;
+    double max_ulps;
+};
+
+template <std::size_t N>
+void check_messages(const MessageCase (&cases)[N]) {
+    for (const auto& c : cases) {
+        ASSERT_TRUE(c.result.is_error()) << c.call << " gave " << c.result.value;
+        EXPECT_STREQ(c.result.error, c.message) << c.call;
+    }
+}
+
+template <std::size_t N>
+void check_values(const ValueCase (&cases)[N]) {
+    for (const auto& c : cases) {
+        ASSERT_FALSE(c.result.is_error()) << c.call << ": " << c.result.error;
+        EXPECT_LE(ulp_error(c.result.value, c.expected), c.max_ulps)
+            << c.call << " = " << c.result.value;
+    }
+}
+
 }  // namespace elliptic_test

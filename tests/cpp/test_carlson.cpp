@@ -12,7 +12,10 @@ namespace {
 
 using ellip::EllipResult;
 using namespace ellip::carlson;
-using elliptic_test::ulp_error;
+using elliptic_test::check_messages;
+using elliptic_test::check_values;
+using elliptic_test::MessageCase;
+using elliptic_test::ValueCase;
 
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double PI = 3.141592653589793;
@@ -21,12 +24,6 @@ constexpr double LN_2 = 0.6931471805599453;
 const char* const RF_ARGS = "elliprf: x, y, and z must be non-negative, and at most one can be zero.";
 const char* const RD_ARGS = "elliprd: x and y must be non-negative, and at most one can be zero.";
 const char* const RJ_ARGS = "elliprj: x, y, and z must be non-negative, and at most one can be zero.";
-
-struct MessageCase {
-    const char* call;
-    EllipResult result;
-    const char* message;
-};
 
 TEST(Carlson, ErrorMessagesInCheckOrder) {
     const MessageCase cases[] = {
@@ -49,18 +46,8 @@ TEST(Carlson, ErrorMessagesInCheckOrder) {
         {"RJ(1, -2, 3, 4)", elliprj(1, -2, 3, 4), RJ_ARGS},
         {"RJ(NaN, 2, 3, 4)", elliprj(NaN, 2, 3, 4), "elliprj: Fail to converge"},
     };
-    for (const auto& c : cases) {
-        ASSERT_TRUE(c.result.is_error()) << c.call << " gave " << c.result.value;
-        EXPECT_STREQ(c.result.error, c.message) << c.call;
-    }
+    check_messages(cases);
 }
-
-struct ValueCase {
-    const char* call;
-    EllipResult result;
-    double expected;
-    double max_ulps;
-};
 
 TEST(Carlson, ReferenceValues) {
     const ValueCase cases[] = {
@@ -87,11 +74,7 @@ TEST(Carlson, ReferenceValues) {
         {"RJ(1, 1, 1, 1 + 1e-8)", elliprj(1, 1, 1, 1 + 1e-8), 0.99999999400000006, 2},
         {"RJ(1, 1, 1, 1 - 1e-8)", elliprj(1, 1, 1, 1 - 1e-8), 1.0000000060000001, 2},
     };
-    for (const auto& c : cases) {
-        ASSERT_FALSE(c.result.is_error()) << c.call << ": " << c.result.error;
-        EXPECT_LE(ulp_error(c.result.value, c.expected), c.max_ulps)
-            << c.call << " = " << c.result.value << ", expected " << c.expected;
-    }
+    check_values(cases);
 }
 
 TEST(Carlson, NanArgumentsPassTheChecks) {

@@ -12,17 +12,14 @@ namespace {
 
 using ellip::EllipResult;
 using namespace ellip::legendre;
-using elliptic_test::ulp_error;
+using elliptic_test::check_messages;
+using elliptic_test::check_values;
+using elliptic_test::MessageCase;
+using elliptic_test::ValueCase;
 
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double INF = std::numeric_limits<double>::infinity();
 constexpr double HALF_PI = 1.5707963267948966;
-
-struct MessageCase {
-    const char* call;
-    EllipResult result;
-    const char* message;
-};
 
 TEST(Legendre, ErrorMessages) {
     const MessageCase cases[] = {
@@ -33,18 +30,8 @@ TEST(Legendre, ErrorMessages) {
         {"Pi(2, 2)", ellippi(2.0, 2.0), "ellippi: m must be less than 1."},
         {"Pi(NaN, 0.5)", ellippi(NaN, 0.5), "elliprj: Fail to converge"},
     };
-    for (const auto& c : cases) {
-        ASSERT_TRUE(c.result.is_error()) << c.call << " gave " << c.result.value;
-        EXPECT_STREQ(c.result.error, c.message) << c.call;
-    }
+    check_messages(cases);
 }
-
-struct ValueCase {
-    const char* call;
-    EllipResult result;
-    double expected;
-    double max_ulps;
-};
 
 TEST(Legendre, SpecialAndReferenceValues) {
     const ValueCase cases[] = {
@@ -64,11 +51,7 @@ TEST(Legendre, SpecialAndReferenceValues) {
         // Π(m, m) = E(m)/(1 − m), also for m < 0.
         {"Pi(-2, -2)", ellippi(-2, -2), 0.728146047582067, 8},
     };
-    for (const auto& c : cases) {
-        ASSERT_FALSE(c.result.is_error()) << c.call << ": " << c.result.error;
-        EXPECT_LE(ulp_error(c.result.value, c.expected), c.max_ulps)
-            << c.call << " = " << c.result.value << ", expected " << c.expected;
-    }
+    check_values(cases);
 }
 
 TEST(Legendre, PiWithZeroCharacteristicIsK) {
