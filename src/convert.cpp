@@ -33,7 +33,7 @@ public:
     BufferView(const BufferView&) = delete;
     BufferView& operator=(const BufferView&) = delete;
     ~BufferView() {
-        if (acquired_) {
+        if (acquired_ && holds_gil()) {
             PyBuffer_Release(&view_);
         }
     }

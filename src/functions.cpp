@@ -67,11 +67,9 @@ Result<PyRef> call_separation_model(const FunctionDescription& description, Sepa
     if (!s.ok()) {
         return std::move(s.error());
     }
-    lib::Magnifications outcome;
-    {
-        const GilRelease released(worth_releasing(s->l.size(), 0));
-        outcome = model(std::move(s->l), s->re, s->rstar);
-    }
+    lib::Magnifications outcome = without_gil(worth_releasing(s->l.size(), 0), [&] {
+        return model(std::move(s->l), s->re, s->rstar);
+    });
     return into_python(std::move(outcome));
 }
 
@@ -95,11 +93,9 @@ Result<PyRef> call_flux_map_model(const FunctionDescription& description, FluxMa
     if (!bf.ok()) {
         return std::move(bf.error());
     }
-    lib::Magnifications outcome;
-    {
-        const GilRelease released(worth_releasing(s->l.size(), bl->size()));
-        outcome = model(std::move(s->l), s->re, s->rstar, std::move(*bl), std::move(*bf));
-    }
+    lib::Magnifications outcome = without_gil(worth_releasing(s->l.size(), bl->size()), [&] {
+        return model(std::move(s->l), s->re, s->rstar, std::move(*bl), std::move(*bf));
+    });
     return into_python(std::move(outcome));
 }
 
@@ -125,7 +121,7 @@ Result<PyRef> call_ring_model(const FunctionDescription& description, PyObject* 
 }  // namespace
 
 PyObject* __pyfunction_witt_mao_magnification(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                              PyObject* kwnames) noexcept {
+                                              PyObject* kwnames) {
     static constexpr FunctionDescription description{"witt_mao_magnification", l_re_rstar};
     return trampoline([&] {
         return call_separation_model(description, lib::witt_mao_magnification, many_separations,
@@ -135,7 +131,7 @@ PyObject* __pyfunction_witt_mao_magnification(PyObject*, PyObject* const* args, 
 
 PyObject* __pyfunction_integrated_witt_mao_magnification(PyObject*, PyObject* const* args,
                                                          Py_ssize_t nargs,
-                                                         PyObject* kwnames) noexcept {
+                                                         PyObject* kwnames) {
     static constexpr FunctionDescription description{"integrated_witt_mao_magnification",
                                                      l_re_rstar};
     return trampoline([&] {
@@ -147,7 +143,7 @@ PyObject* __pyfunction_integrated_witt_mao_magnification(PyObject*, PyObject* co
 PyObject* __pyfunction_integrated_flux_map_witt_mao_magnification(PyObject*,
                                                                   PyObject* const* args,
                                                                   Py_ssize_t nargs,
-                                                                  PyObject* kwnames) noexcept {
+                                                                  PyObject* kwnames) {
     static constexpr FunctionDescription description{
         "integrated_flux_map_witt_mao_magnification", l_re_rstar_bl_bf};
     return trampoline([&] {
@@ -157,14 +153,14 @@ PyObject* __pyfunction_integrated_flux_map_witt_mao_magnification(PyObject*,
 }
 
 PyObject* __pyfunction_heyrovsky_magnification(PyObject*, PyObject* const* args,
-                                               Py_ssize_t nargs, PyObject* kwnames) noexcept {
+                                               Py_ssize_t nargs, PyObject* kwnames) {
     static constexpr FunctionDescription description{"heyrovsky_magnification", l_r_re_rstar};
     return trampoline([&] { return call_ring_model(description, args, nargs, kwnames); });
 }
 
 PyObject* __pyfunction_integrated_heyrovsky_magnification(PyObject*, PyObject* const* args,
                                                           Py_ssize_t nargs,
-                                                          PyObject* kwnames) noexcept {
+                                                          PyObject* kwnames) {
     static constexpr FunctionDescription description{"integrated_heyrovsky_magnification",
                                                      l_re_rstar};
     return trampoline([&] {
@@ -176,7 +172,7 @@ PyObject* __pyfunction_integrated_heyrovsky_magnification(PyObject*, PyObject* c
 PyObject* __pyfunction_integrated_flux_map_heyrovsky_magnification(PyObject*,
                                                                    PyObject* const* args,
                                                                    Py_ssize_t nargs,
-                                                                   PyObject* kwnames) noexcept {
+                                                                   PyObject* kwnames) {
     static constexpr FunctionDescription description{
         "integrated_flux_map_heyrovsky_magnification", l_re_rstar_bl_bf};
     return trampoline([&] {
@@ -188,7 +184,7 @@ PyObject* __pyfunction_integrated_flux_map_heyrovsky_magnification(PyObject*,
 PyObject* __pyfunction_discrete_flux_map_heyrovsky_magnification(PyObject*,
                                                                  PyObject* const* args,
                                                                  Py_ssize_t nargs,
-                                                                 PyObject* kwnames) noexcept {
+                                                                 PyObject* kwnames) {
     static constexpr FunctionDescription description{
         "discrete_flux_map_heyrovsky_magnification", l_re_rstar_bl_bf};
     return trampoline([&] {

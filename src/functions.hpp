@@ -5,8 +5,9 @@
 
 namespace corvanis {
 
+// Not noexcept: the forced unwind that ends a thread must pass through them.
 using EntryPoint = PyObject*(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
-                             PyObject* kwnames) noexcept;
+                             PyObject* kwnames);
 
 EntryPoint __pyfunction_witt_mao_magnification;
 EntryPoint __pyfunction_integrated_witt_mao_magnification;

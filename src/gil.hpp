@@ -1,26 +1,37 @@
-// Releases the GIL for the lifetime of the guard, when asked to. The destructor
-// takes it back, also when a C++ exception leaves the scope, so the boundary
-// frame always catches with the GIL held.
+// Runs a computation with the GIL released. The GIL is taken back in ordinary
+// control flow, never in a destructor or a handler: during interpreter
+// finalisation a daemon thread that asks for the GIL is ended with a forced
+// unwind (pthread_exit), which must be free to leave through every frame.
 #pragma once
 
 #include <Python.h>
 
+#include <exception>
+#include <optional>
+#include <utility>
+
 namespace corvanis {
 
-class GilRelease {
-public:
-    explicit GilRelease(bool release) noexcept
-        : state_(release ? PyEval_SaveThread() : nullptr) {}
-    ~GilRelease() {
-        if (state_ != nullptr) {
-            PyEval_RestoreThread(state_);
-        }
+// Returns work()'s result; an exception thrown by work is rethrown once the
+// GIL is held again, so the boundary frame always handles it with the GIL.
+template <class Work>
+auto without_gil(bool release, Work&& work) -> decltype(work()) {
+    if (!release) {
+        return work();
     }
-    GilRelease(const GilRelease&) = delete;
-    GilRelease& operator=(const GilRelease&) = delete;
-
-private:
-    PyThreadState* state_;
-};
+    PyThreadState* const state = PyEval_SaveThread();
+    std::optional<decltype(work())> result;
+    std::exception_ptr failure;
+    try {
+        result.emplace(work());
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    PyEval_RestoreThread(state);
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+    return std::move(*result);
+}
 
 }  // namespace corvanis

@@ -8,6 +8,20 @@
 
 namespace corvanis {
 
+// Whether this thread holds the GIL. It does not while the forced unwind that
+// ends a daemon thread at interpreter exit passes through our frames (the
+// thread was stopped while asking for the GIL); that unwind is no C++
+// exception, so it cannot be told apart otherwise. Python objects are then
+// left alone (leaked), as the interpreter's own frames leave them.
+inline bool holds_gil() noexcept {
+#if PY_VERSION_HEX >= 0x030D0000
+    PyThreadState* const current = PyThreadState_GetUnchecked();
+#else
+    PyThreadState* const current = _PyThreadState_UncheckedGet();
+#endif
+    return current != nullptr && current == PyGILState_GetThisThreadState();
+}
+
 class PyRef {
 public:
     PyRef() noexcept = default;
@@ -26,7 +40,11 @@ public:
     }
     PyRef(const PyRef&) = delete;
     PyRef& operator=(const PyRef&) = delete;
-    ~PyRef() { Py_XDECREF(ptr_); }
+    ~PyRef() {
+        if (ptr_ != nullptr && holds_gil()) {
+            Py_DECREF(ptr_);
+        }
+    }
 
     PyObject* get() const noexcept { return ptr_; }
     explicit operator bool() const noexcept { return ptr_ != nullptr; }

@@ -1,11 +1,17 @@
 // The boundary frame around every entry from the interpreter. Whatever the body
 // does, the interpreter gets back a new reference, or NULL with an exception
-// set; no C++ exception ever unwinds into the interpreter.
+// set; no C++ exception unwinds into the interpreter. The one exception is the
+// forced unwind with which the C library ends a thread (pthread_exit, used by
+// the interpreter for daemon threads at exit): it must pass through untouched.
 #pragma once
 
 #include <Python.h>
 
 #include <exception>
+#if defined(__GLIBCXX__)
+#include <cxxabi.h>
+#define CORVANIS_FORCED_UNWIND 1
+#endif
 
 #include "error.hpp"
 #include "py_ref.hpp"
@@ -29,7 +35,7 @@ private:
 void restore_caught(std::exception_ptr caught);
 
 template <class Body>
-PyObject* trampoline(Body&& body) noexcept {
+PyObject* trampoline(Body&& body) {
     const PanicTrap trap("uncaught panic at ffi boundary");
     std::exception_ptr caught;
     try {
@@ -39,7 +45,13 @@ PyObject* trampoline(Body&& body) noexcept {
         }
         std::move(result.error()).restore();
         return nullptr;
-    } catch (...) {
+    }
+#ifdef CORVANIS_FORCED_UNWIND
+    catch (abi::__forced_unwind&) {
+        throw;
+    }
+#endif
+    catch (...) {
         caught = std::current_exception();
     }
     try {
