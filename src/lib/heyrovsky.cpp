@@ -41,23 +41,17 @@ double ring_near_form(double l, double rho, double g, double d) {
     return (q * Lambda + 4 * T + c * d) / TWO_PI;
 }
 
+// One rule for every ring: the expansion only close to the ring and, unless the
+// lens lies on it (d = 0, where the closed form cannot be evaluated), only where
+// |d| is small compared with l. Its error grows like (d / l)^2 and it divides
+// by l, so for a lens near the source's centre the closed form, whose rounding
+// error grows like (l + r)^2 / d^2 * 1e-16, is the accurate one.
 Outcome<double> heyrovsky_magnification(double l, double r, double re, double rstar) {
     const double rho = re / rstar;
     const double g = rho * rho;
     const double d = r - l;
-    // The expansion on both sides of the ring: it takes |d| in its logarithm and
-    // agrees with the closed form just beyond the band either way.
-    if (std::fabs(d) < NEAR_RING_BAND) {
-        return {ring_near_form(l, rho, g, d), nullptr};
-    }
-    return ring_closed_form(l, r, rho, g, d);
-}
-
-Outcome<double> disk_ring_magnification(double l, double r, double re, double rstar) {
-    const double rho = re / rstar;
-    const double g = rho * rho;
-    const double d = r - l;
-    if (std::fabs(d) < NEAR_RING_BAND && !(std::fabs(d) >= NEAR_RING_RELATIVE * std::fabs(l))) {
+    const double distance = std::fabs(d);
+    if (distance < NEAR_RING_BAND && (distance < NEAR_RING_RELATIVE * std::fabs(l) || d == 0)) {
         return {ring_near_form(l, rho, g, d), nullptr};
     }
     return ring_closed_form(l, r, rho, g, d);

@@ -4,9 +4,11 @@
 // With the lens inside the disk the ring through the lens is a logarithmic
 // singularity of the integrand; splitting the integral there puts it at an end
 // point, where the double-exponential rule converges. Elliptic-integral errors
-// make single integrand values NaN, which the quadrature counts as 0.
+// make single integrand values NaN, which the quadrature counts as 0; a
+// separation none of whose nodes is finite gives NaN.
 #pragma once
 
+#include <cmath>
 #include <limits>
 #include <vector>
 
@@ -26,10 +28,13 @@ std::vector<double> _integrated_heyrovsky_magnification(std::vector<double> l, d
     std::vector<double> result;
     result.reserve(l.size());
     for (const double li : l) {
+        bool any_finite = false;
         const auto w = [&](double r) {
-            const Outcome<double> ring = disk_ring_magnification(li, r, re, rstar);
+            const Outcome<double> ring = heyrovsky_magnification(li, r, re, rstar);
             const double a = ring.ok() ? ring.value : std::numeric_limits<double>::quiet_NaN();
-            return ((TWO_PI * r) * a) * profile(r);
+            const double value = ((TWO_PI * r) * a) * profile(r);
+            any_finite = any_finite || std::isfinite(value);
+            return value;
         };
         double q;
         if (0 < li && li < 1) {
@@ -38,7 +43,8 @@ std::vector<double> _integrated_heyrovsky_magnification(std::vector<double> l, d
         } else {
             q = integrate(w, 0.0, 1.0, RADIAL_TARGET_ERROR).value;
         }
-        result.push_back(q / norm);
+        // Without a single finite node there is no integral, not a zero one.
+        result.push_back(any_finite ? q / norm : std::numeric_limits<double>::quiet_NaN());
     }
     return result;
 }

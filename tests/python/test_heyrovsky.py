@@ -9,6 +9,8 @@ import pytest
 import corvanis
 
 DATA = json.loads((Path(__file__).parent / "data" / "heyrovsky.json").read_text())
+NEAR_CENTRE = json.loads(
+    (Path(__file__).parent / "data" / "near_centre_rings.json").read_text())["rows"]
 ring = corvanis.heyrovsky_magnification
 
 
@@ -48,6 +50,16 @@ def test_near_ring_against_reference(row):
     assert ring(l, r, re, rstar) == pytest.approx(want, rel=tol, abs=0)
 
 
+@pytest.mark.parametrize("row", NEAR_CENTRE, ids=lambda r: "re={}-rstar={}-l={}-r={}".format(*r))
+def test_rings_near_a_lens_near_the_centre(row):
+    # Within 1e-5 of a lens at l <= 0.05 the expansion is used only where
+    # |d| < 1.4e-4 l; elsewhere it would be far off (infinite at l = 0). Where
+    # the two forms meet, 5e-5 < |d| / l < 3e-4, each is off by up to 5.3e-9.
+    re, rstar, l, r, want = row
+    tol = 6e-9 if 5e-5 < abs(r - l) / max(l, 1e-300) < 3e-4 else 1e-9
+    assert ring(l, r, re, rstar) == pytest.approx(want, rel=tol, abs=0)
+
+
 @pytest.mark.parametrize("re, rstar", [(1.0, 1.0), (1.0, 0.1), (3.0, 7.0)])
 @pytest.mark.parametrize("x", [1e-5, 0.01, 0.5, 1.0, 40.0])
 def test_ring_or_centre_at_the_lens_is_a_point_source(x, re, rstar):
@@ -63,9 +75,16 @@ def test_general_form_is_symmetric_bit_for_bit(l, r, re, rstar):
     assert ring(l, r, re, rstar) == ring(r, l, re, rstar)
 
 
-@pytest.mark.parametrize("x", [1e-3, 0.5, 1.0, 30.0])
+@pytest.mark.parametrize("x", [1e-9, 1e-3, 0.5, 1.0, 30.0])
 def test_ring_through_the_lens_is_infinite(x):
     assert ring(x, x, 1.0, 1.0) == math.inf
+
+
+def test_ring_of_radius_zero_at_the_lens_is_undefined():
+    assert math.isnan(ring(0.0, 0.0, 1.0, 1.0))
+    # Not an error: a table with a ring at the centre still works at l = 0.
+    assert math.isnan(corvanis.discrete_flux_map_heyrovsky_magnification(
+        [0.0], 1.0, 1.0, [0.0, 0.5], [1.0, 1.0])[0])
 
 
 @pytest.mark.parametrize("d", [-9.9e-6, -5e-6, -1e-7, 1e-7, 5e-6, 9.9e-6])
