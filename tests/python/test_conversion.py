@@ -76,6 +76,16 @@ class Outer:
         pass
 
 
+class QualnameStr(str):
+    def __str__(self):
+        return "not the name"
+
+
+class QualnameMeta(type):
+    def __getattribute__(cls, name):
+        return QualnameStr("Named") if name == "__qualname__" else super().__getattribute__(name)
+
+
 @pytest.mark.parametrize("args, message", [
     (("abc", 1.0, 0.1), "argument 'l': Can't extract `str` to `Vec`"),
     ((type("S", (str,), {})("1"), 1.0, 0.1), "argument 'l': Can't extract `str` to `Vec`"),
@@ -85,6 +95,8 @@ class Outer:
     (({1.0}, 1.0, 0.1), "argument 'l': 'set' object cannot be converted to 'Sequence'"),
     ((Outer.Inner(), 1.0, 0.1),
      "argument 'l': 'Outer.Inner' object cannot be converted to 'Sequence'"),
+    ((QualnameMeta("Plain", (), {})(), 1.0, 0.1),
+     "argument 'l': 'Named' object cannot be converted to 'Sequence'"),
     (([1.0], "x", 0.1), "argument 're': must be real number, not str"),
     (([1.0, "a"], 1.0, 0.1), "argument 'l': must be real number, not str"),
     (("abc", "x", 0.1), "argument 'l': Can't extract `str` to `Vec`"),
