@@ -48,12 +48,34 @@ private:
     bool acquired_ = false;
 };
 
+// The attribute `name` of the module `module` if that module is in sys.modules;
+// nothing is imported and no attribute hook runs.
+PyObject* loaded_module_attribute(const char* module, const char* name) {
+    PyObject* loaded = PyDict_GetItemString(PyImport_GetModuleDict(), module);
+    if (loaded == nullptr || !PyModule_Check(loaded)) {
+        return nullptr;
+    }
+    return PyDict_GetItemString(PyModule_GetDict(loaded), name);
+}
+
+// Exact numpy.ndarray, array.array and memoryview objects yield the values of
+// their buffer as their elements. A subclass may not (a masked array, an own
+// __iter__), so it is read element by element whatever its memory layout.
+bool has_plain_buffer_type(PyObject* object) {
+    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(object));
+    return type == reinterpret_cast<PyObject*>(&PyMemoryView_Type) ||
+           type == loaded_module_attribute("numpy", "ndarray") ||
+           type == loaded_module_attribute("array", "array");
+}
+
 // Reads a C-contiguous one-dimensional buffer of native doubles (a float64
 // array, array('d'), a memoryview of one) in one copy, without a Python call
-// per element. Any other object, strided views and bytes included, takes the
-// element-by-element path.
-std::optional<std::vector<double>> read_double_buffer(PyObject* object) {
-    if (!PyObject_CheckBuffer(object)) {
+// per element. Nothing (take the element path) for any other object, strided
+// views and bytes included. A buffer whose length disagrees with its shape is
+// refused with BufferError: copying by its shape could read past the memory
+// its exporter reported, and so would iterating a memoryview of it.
+std::optional<Result<std::vector<double>>> read_double_buffer(PyObject* object) {
+    if (!PyObject_CheckBuffer(object) || !has_plain_buffer_type(object)) {
         return std::nullopt;
     }
     BufferView buffer;
@@ -66,7 +88,11 @@ std::optional<std::vector<double>> read_double_buffer(PyObject* object) {
         !is_native_double(view.format) || !PyBuffer_IsContiguous(&view, 'C')) {
         return std::nullopt;
     }
-    std::vector<double> values(static_cast<size_t>(view.shape[0]));
+    const Py_ssize_t count = view.shape[0];
+    if (count < 0 || count > PY_SSIZE_T_MAX / view.itemsize || view.len != count * view.itemsize) {
+        return Error::lazy(PyExc_BufferError, "buffer length does not match its shape");
+    }
+    std::vector<double> values(static_cast<size_t>(count));
     if (!values.empty()) {
         std::memcpy(values.data(), view.buf, values.size() * sizeof(double));
     }

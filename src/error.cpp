@@ -132,10 +132,13 @@ Error downcast_error(PyObject* object, const char* target) {
     std::string name = "<failed to extract type name>";
     PyRef qualname(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)),
                                           "__qualname__"));
-    if (qualname && PyUnicode_Check(qualname.get())) {
-        if (auto text = str_utf8(qualname.get())) {
-            name = std::move(*text);
-        }
+    // The text of the str itself: a subclass's own __str__ is not asked.
+    Py_ssize_t size = 0;
+    const char* text = qualname && PyUnicode_Check(qualname.get())
+                           ? PyUnicode_AsUTF8AndSize(qualname.get(), &size)
+                           : nullptr;
+    if (text != nullptr) {
+        name.assign(text, static_cast<size_t>(size));
     } else {
         PyErr_Clear();
     }

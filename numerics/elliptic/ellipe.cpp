@@ -3,6 +3,7 @@
 // (legendre_tables.hpp); m < 0 by E(m) = √(1 − m)·E(m/(m − 1)) (imaginary-modulus
 // transformation, DLMF §19.7(ii)).
 #include <cmath>
+#include <limits>
 
 #include "numerics/elliptic/legendre.hpp"
 #include "numerics/elliptic/legendre_tables.hpp"
@@ -25,6 +26,10 @@ EllipResult ellipe(double m) noexcept {
     if (m > 1) return EllipResult::fail("ellipe: m must be less than 1.");
     if (m == 1) return EllipResult::ok(1.0);
     if (m == 0) return EllipResult::ok(HALF_PI);
+    // E(m) ~ √−m as m → −∞; the reduction below would form ∞·0·ln 0.
+    if (m == -std::numeric_limits<double>::infinity()) {
+        return EllipResult::ok(std::numeric_limits<double>::infinity());
+    }
     // The whole value is scaled; the complement of m/(m − 1) is 1/(1 − m).
     if (m < 0) return EllipResult::ok(std::sqrt(1 - m) * e_of_complement(1 / (1 - m)));
     return EllipResult::ok(e_of_complement(1 - m));

@@ -30,6 +30,8 @@ EllipResult ellipk(double m) noexcept {
     if (m > 1) return EllipResult::fail("ellipk: m must be less than 1.");
     if (m == 1) return EllipResult::ok(std::numeric_limits<double>::infinity());
     if (m == 0) return EllipResult::ok(HALF_PI);
+    // K(m) ~ ln(4√−m)/√−m as m → −∞; the reduction below would form ∞/∞.
+    if (m == -std::numeric_limits<double>::infinity()) return EllipResult::ok(0.0);
     // The complement of m/(m − 1) is 1/(1 − m), formed here without the
     // cancellation of 1 − m/(m − 1).
     if (m < 0) return EllipResult::ok(k_of_complement(1 / (1 - m)) / std::sqrt(1 - m));

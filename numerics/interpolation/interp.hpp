@@ -2,6 +2,7 @@
 // with a choice of value outside the table.
 #pragma once
 
+#include <cstddef>
 #include <span>
 
 namespace interp {
@@ -29,5 +30,23 @@ struct OutOfRangePolicy {
 // NaN xp gives NaN under every policy.
 double interp(std::span<const double> xs, std::span<const double> ys, double xp,
               const OutOfRangePolicy& policy) noexcept;
+
+// interp for a table whose first n abscissae are ascending (is_ascending):
+// the same segment and so the same bits, found in O(log n) from any hint and
+// in one or two probes from a hint at or next to the number of abscissae
+// below xp (for evenly spaced abscissae, ceil((xp - xs[0]) / spacing)).
+double interp_ascending(std::span<const double> xs, std::span<const double> ys, double xp,
+                        const OutOfRangePolicy& policy, std::size_t hint) noexcept;
+
+// True if no entry of xs is NaN or below its predecessor (repeats allowed):
+// then the entries strictly below any xp, NaN included, form a prefix, and a
+// search that bisects it counts exactly what the forward scan counts.
+bool is_ascending(std::span<const double> xs) noexcept;
+
+// The segment index i (0 <= i <= n - 2) that interp uses on a table of
+// n = |xs| >= 2 abscissae: by the forward scan, and by the search of
+// interp_ascending for ascending tables.
+std::size_t scan_segment(std::span<const double> xs, double xp) noexcept;
+std::size_t ascending_segment(std::span<const double> xs, double xp, std::size_t hint) noexcept;
 
 }  // namespace interp

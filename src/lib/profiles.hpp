@@ -3,7 +3,9 @@
 // interpolated from a caller's flux map.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <span>
 
 #include "lib/constants.hpp"
@@ -22,19 +24,43 @@ struct LinearLimbDarkening {
 inline constexpr double LINEAR_LIMB_DARKENING_NORM = 2.5132741228717936;
 
 // Linear interpolation in the flux map (bl, bf), 0 outside the sampled radii.
-// Borrows the two tables.
+// Borrows the two tables. How to find a radius's segment is chosen once here:
+// the forward scan for a short table or one that is not ascending, otherwise a
+// search from the place the radius would have among evenly spaced radii,
+// O(log n) however they are spaced. Both find the same segment, so the value
+// is the same either way.
 class FluxMapProfile {
 public:
     FluxMapProfile(std::span<const double> bl, std::span<const double> bf) noexcept
-        : bl_(bl), bf_(bf) {}
+        : bl_(bl), bf_(bf) {
+        const std::size_t n = std::min(bl.size(), bf.size());
+        search_ = n > SCAN_LENGTH && interp::is_ascending(bl.first(n));
+        if (search_) {
+            radii_per_unit_ = static_cast<double>(n - 1) / (bl[n - 1] - bl[0]);
+        }
+    }
 
     double operator()(double x) const noexcept {
-        return interp::interp(bl_, bf_, x, interp::OutOfRangePolicy::ConstantValue(0.0));
+        constexpr auto zero_outside = interp::OutOfRangePolicy::ConstantValue(0.0);
+        if (!search_) {
+            return interp::interp(bl_, bf_, x, zero_outside);
+        }
+        // The number of radii below x if they were evenly spaced: only a hint.
+        const double position = (x - bl_[0]) * radii_per_unit_;
+        const auto hint = position >= 0 && position < static_cast<double>(bl_.size())
+                              ? static_cast<std::size_t>(static_cast<std::ptrdiff_t>(position)) + 1
+                              : 0;
+        return interp::interp_ascending(bl_, bf_, x, zero_outside, hint);
     }
 
 private:
+    // Up to this length the scan costs no more than the search.
+    static constexpr std::size_t SCAN_LENGTH = 16;
+
     std::span<const double> bl_;
     std::span<const double> bf_;
+    bool search_ = false;
+    double radii_per_unit_ = 0.0;
 };
 
 // N = integral over [0, 1] of (2 pi x) I(x): the flux of a profile over the unit disk.

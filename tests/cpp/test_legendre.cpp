@@ -39,6 +39,8 @@ TEST(Legendre, SpecialAndReferenceValues) {
         {"E(0)", ellipe(0), HALF_PI, 0},
         {"K(1)", ellipk(1), INF, 0},
         {"E(1)", ellipe(1), 1.0, 0},
+        {"K(-inf)", ellipk(-INF), 0.0, 0},
+        {"E(-inf)", ellipe(-INF), INF, 0},
         {"K(1 - 2^-53)", ellipk(1 - 0x1p-53), 19.75469464595844, 2},
         {"K(0.5)", ellipk(0.5), 1.8540746773013719, 2},
         {"E(0.5)", ellipe(0.5), 1.3506438810476755, 2},

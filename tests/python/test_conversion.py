@@ -1,4 +1,5 @@
 import array
+import ctypes
 import gc
 import os
 
@@ -75,6 +76,16 @@ class Outer:
         pass
 
 
+class QualnameStr(str):
+    def __str__(self):
+        return "not the name"
+
+
+class QualnameMeta(type):
+    def __getattribute__(cls, name):
+        return QualnameStr("Named") if name == "__qualname__" else super().__getattribute__(name)
+
+
 @pytest.mark.parametrize("args, message", [
     (("abc", 1.0, 0.1), "argument 'l': Can't extract `str` to `Vec`"),
     ((type("S", (str,), {})("1"), 1.0, 0.1), "argument 'l': Can't extract `str` to `Vec`"),
@@ -84,6 +95,8 @@ class Outer:
     (({1.0}, 1.0, 0.1), "argument 'l': 'set' object cannot be converted to 'Sequence'"),
     ((Outer.Inner(), 1.0, 0.1),
      "argument 'l': 'Outer.Inner' object cannot be converted to 'Sequence'"),
+    ((QualnameMeta("Plain", (), {})(), 1.0, 0.1),
+     "argument 'l': 'Named' object cannot be converted to 'Sequence'"),
     (([1.0], "x", 0.1), "argument 're': must be real number, not str"),
     (([1.0, "a"], 1.0, 0.1), "argument 'l': must be real number, not str"),
     (("abc", "x", 0.1), "argument 'l': Can't extract `str` to `Vec`"),
@@ -182,6 +195,53 @@ def test_buffer_fast_path_equals_element_path(name, outcome):
     assert outcome(wm, values, 1.0, 0.1) == outcome(wm, elements, 1.0, 0.1)
     assert outcome(dfm, [0.5], 1.0, 0.1, values, values) == outcome(
         dfm, [0.5], 1.0, 0.1, elements, elements)
+
+
+class HalvedArray(array.array):
+    """An array whose elements, as iteration gives them, are its values halved."""
+
+    def __iter__(self):
+        return (x / 2 for x in super().__iter__())
+
+
+# Subclasses are read through their own elements, contiguous or strided.
+SUBCLASSES = {"array-own-iter": [HalvedArray("d", _base)]}
+if np is not None:
+    class HalvedNdarray(np.ndarray):
+        def __iter__(self):
+            return (x / 2 for x in np.ndarray.__iter__(self))
+
+    _masked = np.ma.array(_np, mask=[i % 7 == 3 for i in range(len(_base))])
+    _halved = _np.view(HalvedNdarray)
+    SUBCLASSES.update({"masked": [_masked, _masked[::2]],
+                       "ndarray-own-iter": [_halved, _halved[::3]]})
+
+
+@pytest.mark.filterwarnings("ignore:Warning. converting a masked element to nan")
+@pytest.mark.parametrize("name", list(SUBCLASSES))
+def test_subclasses_are_read_through_their_elements(name, outcome):
+    for values in SUBCLASSES[name]:
+        assert outcome(wm, values, 1.0, 0.1) == outcome(wm, list(values), 1.0, 0.1)
+
+
+class PyBuffer(ctypes.Structure):
+    _fields_ = [("buf", ctypes.c_void_p), ("obj", ctypes.c_void_p), ("len", ctypes.c_ssize_t),
+                ("itemsize", ctypes.c_ssize_t), ("readonly", ctypes.c_int), ("ndim", ctypes.c_int),
+                ("format", ctypes.c_char_p), ("shape", ctypes.POINTER(ctypes.c_ssize_t)),
+                ("strides", ctypes.POINTER(ctypes.c_ssize_t)),
+                ("suboffsets", ctypes.POINTER(ctypes.c_ssize_t)), ("internal", ctypes.c_void_p)]
+
+
+def test_buffer_shorter_than_its_shape_is_refused():
+    memory = (ctypes.c_double * 4)(*L, 3.0)  # the shape's four items, of which 8 bytes are reported
+    shape, strides = (ctypes.c_ssize_t * 1)(4), (ctypes.c_ssize_t * 1)(8)
+    view = PyBuffer(buf=ctypes.addressof(memory), len=8, itemsize=8, readonly=1, ndim=1,
+                    format=b"d", shape=shape, strides=strides)
+    from_buffer = ctypes.pythonapi.PyMemoryView_FromBuffer
+    from_buffer.restype, from_buffer.argtypes = ctypes.py_object, [ctypes.POINTER(PyBuffer)]
+    lying = from_buffer(ctypes.byref(view))
+    with pytest.raises(BufferError):
+        wm(lying, 1.0, 0.1)
 
 
 @pytest.mark.skipif(np is None, reason="needs numpy")
