@@ -206,7 +206,7 @@ Result<std::vector<double>> extract_float_sequence_argument(PyObject* object, co
     return values;
 }
 
-Result<PyRef> into_python(lib::Outcome<std::vector<double>> outcome) {
+Result<PyRef> into_python(numerics::Fallible<std::vector<double>> outcome) {
     if (!outcome.ok()) {
         return Error::lazy(PyExc_RuntimeError, outcome.error);
     }
@@ -225,7 +225,7 @@ Result<PyRef> into_python(lib::Outcome<std::vector<double>> outcome) {
     return list;
 }
 
-Result<PyRef> into_python(lib::Outcome<double> outcome) {
+Result<PyRef> into_python(numerics::Fallible<double> outcome) {
     if (!outcome.ok()) {
         return Error::lazy(PyExc_RuntimeError, outcome.error);
     }

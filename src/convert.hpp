@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "error.hpp"
-#include "lib/outcome.hpp"
+#include "numerics/fallible.hpp"
 #include "py_ref.hpp"
 
 namespace corvanis {
@@ -27,7 +27,7 @@ Result<double> extract_float_argument(PyObject* object, const char* name);
 Result<std::vector<double>> extract_float_sequence_argument(PyObject* object, const char* name);
 
 // A new list of floats, a new float, or RuntimeError with the model's message.
-Result<PyRef> into_python(lib::Outcome<std::vector<double>> outcome);
-Result<PyRef> into_python(lib::Outcome<double> outcome);
+Result<PyRef> into_python(numerics::Fallible<std::vector<double>> outcome);
+Result<PyRef> into_python(numerics::Fallible<double> outcome);
 
 }  // namespace corvanis

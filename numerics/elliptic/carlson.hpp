@@ -10,10 +10,4 @@ EllipResult elliprf(double x, double y, double z) noexcept;
 EllipResult elliprd(double x, double y, double z) noexcept;
 EllipResult elliprj(double x, double y, double z, double p) noexcept;
 
-// The duplication core of elliprj, for p > 0.
-EllipResult _elliprj(double x, double y, double z, double p) noexcept;
-
-// R_C(1, 1 + E), the helper of _elliprj.
-EllipResult elliprc1p(double E) noexcept;
-
 }  // namespace ellip::carlson

@@ -1,17 +1,26 @@
-// Pieces shared by the Carlson routines: constants, NaN-ignoring min/max and
-// the series that finishes R_D and R_J (DLMF 19.36.2, terms through degree 7).
+// Pieces shared by the Carlson routines and not part of their interface: the
+// internal stages of R_J, NaN-ignoring min/max and the series that finishes
+// R_D and R_J (DLMF 19.36.2, terms through degree 7).
 #pragma once
 
 #include <cmath>
 
+#include "numerics/elliptic/ellip_result.hpp"
+
+namespace ellip::carlson {
+
+// The duplication core of elliprj, for p > 0.
+EllipResult _elliprj(double x, double y, double z, double p) noexcept;
+
+// R_C(1, 1 + E), the helper of _elliprj.
+EllipResult elliprc1p(double E) noexcept;
+
+}  // namespace ellip::carlson
+
 namespace ellip::carlson::detail {
 
-// 2^-52, the spacing of doubles at 1.
-inline constexpr double EPSILON = 2.220446049250313e-16;
 // 2.7·ε: an arithmetic-geometric mean stops once |a − b| < AGM_TOLERANCE·|a|.
 inline constexpr double AGM_TOLERANCE = 5.995204332975846e-16;
-inline constexpr double PI = 3.141592653589793;
-inline constexpr double HALF_PI = 1.5707963267948966;
 
 // min and max that ignore NaN operands: the result is NaN only when every
 // operand is NaN, so one NaN argument cannot hide the others from a check.

@@ -7,12 +7,14 @@
 
 #include "numerics/elliptic/legendre.hpp"
 #include "numerics/elliptic/legendre_tables.hpp"
+#include "numerics/pi.hpp"
 
 namespace ellip::legendre {
 
+using numerics::HALF_PI;
+
 namespace {
 
-constexpr double HALF_PI = 1.5707963267948966;
 
 // E from the complementary parameter x = 1 − m, 0 < x ≤ 1.
 double e_of_complement(double x) noexcept {
@@ -23,16 +25,16 @@ double e_of_complement(double x) noexcept {
 }  // namespace
 
 EllipResult ellipe(double m) noexcept {
-    if (m > 1) return EllipResult::fail("ellipe: m must be less than 1.");
-    if (m == 1) return EllipResult::ok(1.0);
-    if (m == 0) return EllipResult::ok(HALF_PI);
+    if (m > 1) return Failure{"ellipe: m must be less than 1."};
+    if (m == 1) return 1.0;
+    if (m == 0) return HALF_PI;
     // E(m) ~ √−m as m → −∞; the reduction below would form ∞·0·ln 0.
     if (m == -std::numeric_limits<double>::infinity()) {
-        return EllipResult::ok(std::numeric_limits<double>::infinity());
+        return std::numeric_limits<double>::infinity();
     }
     // The whole value is scaled; the complement of m/(m − 1) is 1/(1 − m).
-    if (m < 0) return EllipResult::ok(std::sqrt(1 - m) * e_of_complement(1 / (1 - m)));
-    return EllipResult::ok(e_of_complement(1 - m));
+    if (m < 0) return std::sqrt(1 - m) * e_of_complement(1 / (1 - m));
+    return e_of_complement(1 - m);
 }
 
 }  // namespace ellip::legendre

@@ -7,12 +7,14 @@
 
 #include "numerics/elliptic/legendre.hpp"
 #include "numerics/elliptic/legendre_tables.hpp"
+#include "numerics/pi.hpp"
 
 namespace ellip::legendre {
 
+using numerics::HALF_PI;
+
 namespace {
 
-constexpr double HALF_PI = 1.5707963267948966;
 constexpr double LN_4 = 1.3862943611198906;
 constexpr double EPSILON = 2.220446049250313e-16;  // 2^-52
 
@@ -27,15 +29,15 @@ double k_of_complement(double x) noexcept {
 }  // namespace
 
 EllipResult ellipk(double m) noexcept {
-    if (m > 1) return EllipResult::fail("ellipk: m must be less than 1.");
-    if (m == 1) return EllipResult::ok(std::numeric_limits<double>::infinity());
-    if (m == 0) return EllipResult::ok(HALF_PI);
+    if (m > 1) return Failure{"ellipk: m must be less than 1."};
+    if (m == 1) return std::numeric_limits<double>::infinity();
+    if (m == 0) return HALF_PI;
     // K(m) ~ ln(4√−m)/√−m as m → −∞; the reduction below would form ∞/∞.
-    if (m == -std::numeric_limits<double>::infinity()) return EllipResult::ok(0.0);
+    if (m == -std::numeric_limits<double>::infinity()) return 0.0;
     // The complement of m/(m − 1) is 1/(1 − m), formed here without the
     // cancellation of 1 − m/(m − 1).
-    if (m < 0) return EllipResult::ok(k_of_complement(1 / (1 - m)) / std::sqrt(1 - m));
-    return EllipResult::ok(k_of_complement(1 - m));
+    if (m < 0) return k_of_complement(1 / (1 - m)) / std::sqrt(1 - m);
+    return k_of_complement(1 - m);
 }
 
 }  // namespace ellip::legendre

@@ -7,24 +7,20 @@
 
 #include "numerics/elliptic/carlson.hpp"
 #include "numerics/elliptic/legendre.hpp"
+#include "numerics/pi.hpp"
 
 namespace ellip::legendre {
 
 using carlson::elliprf;
 using carlson::elliprj;
-
-namespace {
-
-constexpr double HALF_PI = 1.5707963267948966;
-
-}  // namespace
+using numerics::HALF_PI;
 
 EllipResult ellippi(double n, double m) noexcept {
-    if (m >= 1) return EllipResult::fail("ellippi: m must be less than 1.");
-    if (n >= 1) return EllipResult::fail("ellippi: n must be less than 1.");
+    if (m >= 1) return Failure{"ellippi: m must be less than 1."};
+    if (n >= 1) return Failure{"ellippi: n must be less than 1."};
 
     if (n == 0) {
-        if (m == 0) return EllipResult::ok(HALF_PI);
+        if (m == 0) return HALF_PI;
         return ellipk(m);
     }
 
@@ -33,23 +29,23 @@ EllipResult ellippi(double n, double m) noexcept {
     // the direct sum below is the better conditioned of the two.
     if (n < 0 && (m >= 0 || n < m + m)) {
         const EllipResult RF = elliprf(0, 1 - m, 1);
-        if (RF.is_error()) return RF;
+        if (!RF.ok()) return RF;
         const double N = (m - n) / (1 - n);
         const double p = (1 - m) / (1 - n);
         const EllipResult RJ = elliprj(0, 1 - m, 1, p);
-        if (RJ.is_error()) return RJ;
+        if (!RJ.ok()) return RJ;
         const EllipResult K = ellipk(m);
-        if (K.is_error()) return K;
-        return EllipResult::ok((m * K.value) / (m - n) -
+        if (!K.ok()) return K;
+        return (m * K.value) / (m - n) -
                                ((1 - m) * (((RF.value + (N * RJ.value) / 3) * n) / (1 - n))) /
-                                   (m - n));
+                                   (m - n);
     }
 
     const EllipResult RF = elliprf(0, 1 - m, 1);
-    if (RF.is_error()) return RF;
+    if (!RF.ok()) return RF;
     const EllipResult RJ = elliprj(0, 1 - m, 1, 1 - n);
-    if (RJ.is_error()) return RJ;
-    return EllipResult::ok(RF.value + (n * RJ.value) / 3);
+    if (!RJ.ok()) return RJ;
+    return RF.value + (n * RJ.value) / 3;
 }
 
 }  // namespace ellip::legendre

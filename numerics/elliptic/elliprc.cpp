@@ -4,15 +4,15 @@
 #include <cmath>
 
 #include "numerics/elliptic/carlson.hpp"
-#include "numerics/elliptic/carlson_detail.hpp"
+#include "numerics/pi.hpp"
 
 namespace ellip::carlson {
 
-using detail::HALF_PI;
+using numerics::HALF_PI;
 
 EllipResult elliprc(double x, double y) noexcept {
-    if (x < 0) return EllipResult::fail("elliprc: x must be non-negative.");
-    if (y == 0) return EllipResult::fail("elliprc: y must be non-zero.");
+    if (x < 0) return Failure{"elliprc: x must be non-negative."};
+    if (y == 0) return Failure{"elliprc: y must be non-zero."};
 
     // Principal value: R_C(x, y) = √(x/(x − y))·R_C(x − y, −y).
     double s = 1.0;
@@ -22,19 +22,19 @@ EllipResult elliprc(double x, double y) noexcept {
         y = -y;
     }
 
-    if (x == 0) return EllipResult::ok((s * HALF_PI) / std::sqrt(y));
-    if (x == y) return EllipResult::ok(s / std::sqrt(x));
+    if (x == 0) return (s * HALF_PI) / std::sqrt(y);
+    if (x == y) return s / std::sqrt(x);
     if (y > x) {
-        return EllipResult::ok((s * std::atan(std::sqrt((y - x) / x))) / std::sqrt(y - x));
+        return (s * std::atan(std::sqrt((y - x) / x))) / std::sqrt(y - x);
     }
     // y < x: an inverse hyperbolic function; atanh via log1p while y/x is
     // close to 1, where the log form would cancel.
     if (y / x > 0.5) {
         const double t = std::sqrt((x - y) / x);
-        return EllipResult::ok((s * (std::log1p(t) - std::log1p(-t))) / (2 * std::sqrt(x - y)));
+        return (s * (std::log1p(t) - std::log1p(-t))) / (2 * std::sqrt(x - y));
     }
-    return EllipResult::ok((s * std::log((std::sqrt(x) + std::sqrt(x - y)) / std::sqrt(y))) /
-                           std::sqrt(x - y));
+    return (s * std::log((std::sqrt(x) + std::sqrt(x - y)) / std::sqrt(y))) /
+                           std::sqrt(x - y);
 }
 
 }  // namespace ellip::carlson

@@ -6,14 +6,16 @@
 
 #include "numerics/elliptic/carlson.hpp"
 #include "numerics/elliptic/carlson_detail.hpp"
+#include "numerics/pi.hpp"
 
 namespace ellip::carlson {
 
 using detail::AGM_TOLERANCE;
 using detail::nan_ignoring_max;
 using detail::nan_ignoring_min;
-using detail::PI;
 using detail::rd_rj_series;
+using numerics::PI;
+using numerics::THREE_PI;
 
 namespace {
 
@@ -21,24 +23,23 @@ namespace {
 constexpr double RD_TOLERANCE_FACTOR = 107.63474115247546;
 constexpr double RD_TOLERANCE_MARGIN = 1.2;
 constexpr int RD_MAX_STEPS = 50;
-constexpr double THREE_PI = 9.42477796076938;  // 3π
 
 }  // namespace
 
 EllipResult elliprd(double x, double y, double z) noexcept {
     if (nan_ignoring_min(x, y) < 0 || x + y == 0) {
-        return EllipResult::fail(
-            "elliprd: x and y must be non-negative, and at most one can be zero.");
+        return Failure{
+            "elliprd: x and y must be non-negative, and at most one can be zero."};
     }
-    if (z <= 0) return EllipResult::fail("elliprd: z must be positive");
+    if (z <= 0) return Failure{"elliprd: z must be positive"};
 
     // R_D is symmetric in x and y: bring an argument equal to z into y.
     const bool x_equals_y = (x == y);
     if (x == z) std::swap(x, y);
 
     if (y == z) {
-        if (x_equals_y) return EllipResult::ok(1 / (std::sqrt(x) * x));  // x = y = z
-        if (x == 0) return EllipResult::ok(THREE_PI / ((4 * y) * std::sqrt(y)));
+        if (x_equals_y) return 1 / (std::sqrt(x) * x);  // x = y = z
+        if (x == 0) return THREE_PI / ((4 * y) * std::sqrt(y));
     }
 
     // x = 0: arithmetic-geometric mean of √y and √z, with the sum of the
@@ -54,8 +55,8 @@ EllipResult elliprd(double x, double y, double z) noexcept {
             w = w + w;
             s = s + (w * (a - b)) * (a - b);
         }
-        return EllipResult::ok((PI / (a + b)) *
-                               ((3 * b0 + a0) / ((b0 + a0) * (4 * z)) - s / ((y - z) * z)) * 3);
+        return (PI / (a + b)) *
+                               ((3 * b0 + a0) / ((b0 + a0) * (4 * z)) - s / ((y - z) * z)) * 3;
     }
 
     const double A0 = ((x + y) + 3 * z) / 5;
@@ -78,7 +79,7 @@ EllipResult elliprd(double x, double y, double z) noexcept {
             break;
         }
     }
-    if (!converged) return EllipResult::fail("elliprd: Failed to converge.");
+    if (!converged) return Failure{"elliprd: Failed to converge."};
 
     const double X = ((A0 - x) * f) / A;
     const double Y = ((A0 - y) * f) / A;
@@ -87,7 +88,7 @@ EllipResult elliprd(double x, double y, double z) noexcept {
     const double E3 = 3 * X * Y * Z - 8 * Z * Z * Z;
     const double E4 = 3 * (X * Y * Z - Z * Z * Z) * Z;
     const double E5 = X * Y * Z * Z * Z;
-    return EllipResult::ok(3 * s + f * std::pow(A, -1.5) * rd_rj_series(E2, E3, E4, E5));
+    return 3 * s + f * std::pow(A, -1.5) * rd_rj_series(E2, E3, E4, E5);
 }
 
 }  // namespace ellip::carlson

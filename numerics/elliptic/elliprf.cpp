@@ -8,13 +8,14 @@
 
 #include "numerics/elliptic/carlson.hpp"
 #include "numerics/elliptic/carlson_detail.hpp"
+#include "numerics/pi.hpp"
 
 namespace ellip::carlson {
 
 using detail::AGM_TOLERANCE;
 using detail::nan_ignoring_max;
 using detail::nan_ignoring_min;
-using detail::PI;
+using numerics::PI;
 
 namespace {
 
@@ -29,22 +30,22 @@ constexpr double ONE_16TH = 0.0625;               // 1/16
 
 EllipResult elliprf(double x, double y, double z) noexcept {
     if (nan_ignoring_min(x, y, z) < 0 || nan_ignoring_min(x + y, y + z, z + x) == 0) {
-        return EllipResult::fail(
-            "elliprf: x, y, and z must be non-negative, and at most one can be zero.");
+        return Failure{
+            "elliprf: x, y, and z must be non-negative, and at most one can be zero."};
     }
 
     // Two equal arguments: R_F(x, y, y) = R_C(x, y).
     if (x == y) {
-        if (x == z) return EllipResult::ok(1 / std::sqrt(x));
-        if (z == 0) return EllipResult::ok(PI / (2 * std::sqrt(x)));
+        if (x == z) return 1 / std::sqrt(x);
+        if (z == 0) return PI / (2 * std::sqrt(x));
         return elliprc(z, x);
     }
     if (x == z) {
-        if (y == 0) return EllipResult::ok(PI / (2 * std::sqrt(x)));
+        if (y == 0) return PI / (2 * std::sqrt(x));
         return elliprc(y, x);
     }
     if (y == z) {
-        if (x == 0) return EllipResult::ok(PI / (2 * std::sqrt(y)));
+        if (x == 0) return PI / (2 * std::sqrt(y));
         return elliprc(x, y);
     }
 
@@ -63,7 +64,7 @@ EllipResult elliprf(double x, double y, double z) noexcept {
             a = (a + b) * 0.5;
             b = t;
         }
-        return EllipResult::ok(PI / (a + b));
+        return PI / (a + b);
     }
 
     const double A0 = ((x + y) + z) / 3;
@@ -85,17 +86,17 @@ EllipResult elliprf(double x, double y, double z) noexcept {
             break;
         }
     }
-    if (!converged) return EllipResult::fail("elliprf: Failed to converge.");
+    if (!converged) return Failure{"elliprf: Failed to converge."};
 
     const double X = (A0 - x) / (f * A);
     const double Y = (A0 - y) / (f * A);
     const double Z = -X - Y;
     const double E2 = X * Y - Z * Z;
     const double E3 = X * Y * Z;
-    return EllipResult::ok(
+    return 
         ((E3 * (3 * E3 / 104 + ONE_14TH) + 1) +
          E2 * (E2 * E3 * ONE_16TH + (((E2 / 24 - 0.1) - 3 * E3 / 44) - 5 * E2 * E2 / 208))) /
-        std::sqrt(A));
+        std::sqrt(A);
 }
 
 }  // namespace ellip::carlson

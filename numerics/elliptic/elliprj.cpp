@@ -30,36 +30,36 @@ EllipResult elliprc1p(double E) noexcept {
     // 1 + E < 0: principal value, R_C(1, 1 + E) = √(−1/E)·R_C(−E, −1 − E).
     if (E < -1) {
         const EllipResult rc = elliprc(-E, -1 - E);
-        if (rc.is_error()) return rc;
-        return EllipResult::ok(std::sqrt(-1 / E) * rc.value);
+        if (!rc.ok()) return rc;
+        return std::sqrt(-1 / E) * rc.value;
     }
-    if (E == 0) return EllipResult::ok(1);
-    if (E > 0) return EllipResult::ok(std::atan(std::sqrt(E)) / std::sqrt(E));
+    if (E == 0) return 1;
+    if (E > 0) return std::atan(std::sqrt(E)) / std::sqrt(E);
     if (E > -0.5) {
         const double a = std::sqrt(-E);
-        return EllipResult::ok((std::log1p(a) - std::log1p(-a)) / (a + a));
+        return (std::log1p(a) - std::log1p(-a)) / (a + a);
     }
-    return EllipResult::ok(std::log((1 + std::sqrt(-E)) / std::sqrt(1 + E)) / std::sqrt(-E));
+    return std::log((1 + std::sqrt(-E)) / std::sqrt(1 + E)) / std::sqrt(-E);
 }
 
 EllipResult elliprj(double x, double y, double z, double p) noexcept {
     if (nan_ignoring_min(x, y, z) < 0 || nan_ignoring_min(x + y, y + z, z + x) == 0) {
-        return EllipResult::fail(
-            "elliprj: x, y, and z must be non-negative, and at most one can be zero.");
+        return Failure{
+            "elliprj: x, y, and z must be non-negative, and at most one can be zero."};
     }
-    if (p == 0) return EllipResult::fail("elliprj: p must be non-zero");
+    if (p == 0) return Failure{"elliprj: p must be non-zero"};
 
     if (x == y) {
         if (x == z) {
-            if (x == p) return EllipResult::ok(1 / (std::sqrt(x) * x));
+            if (x == p) return 1 / (std::sqrt(x) * x);
             // R_J(x, x, x, p) = 3·(R_C(x, p) − 1/√x)/(x − p). For positive p
             // close to x the difference cancels; those go on (y = z) to the
             // duplication, as in the y = z case below.
             if (!(p > 0 && nan_ignoring_max(x, p) / nan_ignoring_min(x, p) <=
                                RJ_DEGENERATE_RATIO)) {
                 const EllipResult rc = elliprc(x, p);
-                if (rc.is_error()) return rc;
-                return EllipResult::ok((rc.value - 1 / std::sqrt(x)) * (3 / (x - p)));
+                if (!rc.ok()) return rc;
+                return (rc.value - 1 / std::sqrt(x)) * (3 / (x - p));
             }
         } else {
             std::swap(x, z);  // now y = z
@@ -70,10 +70,10 @@ EllipResult elliprj(double x, double y, double z, double p) noexcept {
         // R_J(x, y, y, p) = 3·(R_C(x, y) − R_C(x, p))/(p − y).
         if (nan_ignoring_max(y, p) / nan_ignoring_min(y, p) > RJ_DEGENERATE_RATIO) {
             const EllipResult rc_y = elliprc(x, y);
-            if (rc_y.is_error()) return rc_y;
+            if (!rc_y.ok()) return rc_y;
             const EllipResult rc_p = elliprc(x, p);
-            if (rc_p.is_error()) return rc_p;
-            return EllipResult::ok((rc_y.value - rc_p.value) * (3 / (p - y)));
+            if (!rc_p.ok()) return rc_p;
+            return (rc_y.value - rc_p.value) * (3 / (p - y));
         }
     }
     if (z == p) return elliprd(x, y, z);
@@ -87,14 +87,14 @@ EllipResult elliprj(double x, double y, double z, double p) noexcept {
         const double q = -p;
         const double p1 = (z * ((x + y) - p) - x * y) / (z - p);
         const EllipResult J = elliprj(x, y, z, p1);
-        if (J.is_error()) return J;
+        if (!J.ok()) return J;
         const EllipResult F = elliprf(x, y, z);
-        if (F.is_error()) return F;
+        if (!F.ok()) return F;
         const EllipResult C = elliprc(x * y + q * p1, q * p1);
-        if (C.is_error()) return C;
-        return EllipResult::ok((((p1 - z) * J.value - 3 * F.value) +
+        if (!C.ok()) return C;
+        return (((p1 - z) * J.value - 3 * F.value) +
                                 (std::sqrt((x * y * z) / (x * y + q * p1)) * 3) * C.value) /
-                               (z - p));
+                               (z - p);
     }
 
     return _elliprj(x, y, z, p);
@@ -123,7 +123,7 @@ EllipResult _elliprj(double x, double y, double z, double p) noexcept {
         } else {
             R = elliprc1p(E);
         }
-        if (R.is_error()) return R;
+        if (!R.ok()) return R;
         s = s + (f / D) * R.value;
 
         const double lambda = (rx * rz + rx * ry) + ry * rz;
@@ -139,7 +139,7 @@ EllipResult _elliprj(double x, double y, double z, double p) noexcept {
         pn = (pn + lambda) * 0.25;
         delta = delta * 0.015625;  // δ/64
     }
-    if (!converged) return EllipResult::fail("elliprj: Fail to converge");
+    if (!converged) return Failure{"elliprj: Fail to converge"};
 
     const double X = ((A0 - x) * f) / A;
     const double Y = ((A0 - y) * f) / A;
@@ -149,7 +149,7 @@ EllipResult _elliprj(double x, double y, double z, double p) noexcept {
     const double E3 = X * Y * Z + 2 * E2 * P + 4 * P * P * P;
     const double E4 = (2 * X * Y * Z + E2 * P + 3 * P * P * P) * P;
     const double E5 = X * Y * Z * P * P;
-    return EllipResult::ok(f * std::pow(A, -1.5) * rd_rj_series(E2, E3, E4, E5) + 6 * s);
+    return f * std::pow(A, -1.5) * rd_rj_series(E2, E3, E4, E5) + 6 * s;
 }
 
 }  // namespace ellip::carlson

@@ -16,13 +16,13 @@ Magnifications discrete_flux_map_heyrovsky_magnification(std::vector<double> l, 
     for (const double li : l) {
         double s = 0.0;
         for (std::size_t j = 0; j < bl.size(); ++j) {
-            const Outcome<double> ring = heyrovsky_magnification(li, bl[j], re, rstar);
-            if (!ring.ok()) return Magnifications::failure(ring.error);
+            const auto ring = heyrovsky_magnification(li, bl[j], re, rstar);
+            if (!ring.ok()) return ring.failure();
             s = s + ring.value * bf[j];
         }
         result.push_back(s);
     }
-    return {std::move(result), nullptr};
+    return result;
 }
 
 }  // namespace corvanis::lib

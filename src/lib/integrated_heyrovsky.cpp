@@ -6,9 +6,8 @@
 namespace corvanis::lib {
 
 Magnifications integrated_heyrovsky_magnification(std::vector<double> l, double re, double rstar) {
-    return {_integrated_heyrovsky_magnification(std::move(l), re, rstar,
-                                                LINEAR_LIMB_DARKENING_NORM, LinearLimbDarkening{}),
-            nullptr};
+    return _integrated_heyrovsky_magnification(std::move(l), re, rstar, LINEAR_LIMB_DARKENING_NORM,
+                                               LinearLimbDarkening{});
 }
 
 Magnifications integrated_flux_map_heyrovsky_magnification(std::vector<double> l, double re,
@@ -17,7 +16,7 @@ Magnifications integrated_flux_map_heyrovsky_magnification(std::vector<double> l
     assert_equal(bl.size(), bf.size());
     const FluxMapProfile profile(bl, bf);
     const double norm = disk_flux(profile);
-    return {_integrated_heyrovsky_magnification(std::move(l), re, rstar, norm, profile), nullptr};
+    return _integrated_heyrovsky_magnification(std::move(l), re, rstar, norm, profile);
 }
 
 }  // namespace corvanis::lib

@@ -14,7 +14,8 @@
 
 #include "lib/constants.hpp"
 #include "lib/models.hpp"
-#include "lib/ring_forms.hpp"
+#include "lib/ring.hpp"
+#include "numerics/pi.hpp"
 #include "numerics/quadrature/double_exponential.hpp"
 
 namespace corvanis::lib {
@@ -30,9 +31,9 @@ std::vector<double> _integrated_heyrovsky_magnification(std::vector<double> l, d
     for (const double li : l) {
         bool any_finite = false;
         const auto w = [&](double r) {
-            const Outcome<double> ring = heyrovsky_magnification(li, r, re, rstar);
+            const auto ring = heyrovsky_magnification(li, r, re, rstar);
             const double a = ring.ok() ? ring.value : std::numeric_limits<double>::quiet_NaN();
-            const double value = ((TWO_PI * r) * a) * profile(r);
+            const double value = ((numerics::TWO_PI * r) * a) * profile(r);
             any_finite = any_finite || std::isfinite(value);
             return value;
         };

@@ -12,6 +12,7 @@
 
 #include "lib/constants.hpp"
 #include "lib/models.hpp"
+#include "numerics/pi.hpp"
 #include "numerics/derivative/central_difference.hpp"
 #include "numerics/quadrature/double_exponential.hpp"
 
@@ -31,7 +32,7 @@ Magnifications _integrated_witt_mao_magnification(std::vector<double> l, double 
         bool any_finite = false;
         const auto phi = [&](double x) {
             const double D = numdiff::central_difference::sderivative(M, x);
-            const double value = ((TWO_PI * x) * ((0.5 * x) * D + M(x))) * profile(x);
+            const double value = ((numerics::TWO_PI * x) * ((0.5 * x) * D + M(x))) * profile(x);
             any_finite = any_finite || std::isfinite(value);
             return value;
         };
@@ -40,7 +41,7 @@ Magnifications _integrated_witt_mao_magnification(std::vector<double> l, double 
         // Without a single finite node there is no integral, not a zero one.
         result.push_back(any_finite ? q / norm : std::numeric_limits<double>::quiet_NaN());
     }
-    return {std::move(result), nullptr};
+    return result;
 }
 
 }  // namespace corvanis::lib

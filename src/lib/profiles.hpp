@@ -9,6 +9,7 @@
 #include <span>
 
 #include "lib/constants.hpp"
+#include "numerics/pi.hpp"
 #include "numerics/interpolation/interp.hpp"
 #include "numerics/quadrature/double_exponential.hpp"
 
@@ -66,7 +67,7 @@ private:
 // N = integral over [0, 1] of (2 pi x) I(x): the flux of a profile over the unit disk.
 template <class Profile>
 double disk_flux(const Profile& profile) {
-    const auto integrand = [&profile](double x) { return (TWO_PI * x) * profile(x); };
+    const auto integrand = [&profile](double x) { return (numerics::TWO_PI * x) * profile(x); };
     return quadrature::double_exponential::integrate(integrand, 0.0, 1.0, RADIAL_TARGET_ERROR)
         .value;
 }

@@ -4,9 +4,9 @@
 #include <cmath>
 #include <utility>
 
-#include "lib/constants.hpp"
 #include "lib/models.hpp"
 #include "numerics/elliptic/legendre.hpp"
+#include "numerics/pi.hpp"
 
 namespace corvanis::lib {
 
@@ -20,8 +20,12 @@ Magnifications witt_mao_magnification(std::vector<double> l, double re, double r
     using ellip::legendre::ellipe;
     using ellip::legendre::ellipk;
     using ellip::legendre::ellippi;
+    using numerics::HALF_PI;
+    using numerics::PI;
+    using numerics::TWO_PI;
 
-    // Quantities that depend only on rho = rstar / re.
+    // Quantities that depend only on rho = rstar / re, the source radius in
+    // Einstein radii (the ring works with the inverse ratio, r_e).
     const double rho = rstar / re;
     const double rho2 = rho * rho;
     const double two_rho2 = rho2 + rho2;
@@ -50,11 +54,11 @@ Magnifications witt_mao_magnification(std::vector<double> l, double re, double r
         const double m = k * k;
 
         const auto E = ellipe(m);
-        if (E.is_error()) return Magnifications::failure(E.error);
+        if (!E.ok()) return E.failure();
         const auto K = ellipk(m);
-        if (K.is_error()) return Magnifications::failure(K.error);
+        if (!K.ok()) return K.failure();
         const auto P = ellippi(n, m);
-        if (P.is_error()) return Magnifications::failure(P.error);
+        if (!P.ok()) return P.failure();
 
         const double delta2 = delta * delta;
         const double t_e = E.value * ((t * s) / two_rho2);
@@ -63,7 +67,7 @@ Magnifications witt_mao_magnification(std::vector<double> l, double re, double r
         const double S = t_p + (t_e - t_k);
         result.push_back((S + PI) / TWO_PI + (S - PI) / TWO_PI);
     }
-    return {std::move(result), nullptr};
+    return result;
 }
 
 }  // namespace corvanis::lib

@@ -90,7 +90,7 @@ inline void check_sweep(const Sweep& sweep) {
         if (!sweep.in_region(row.args)) continue;
         ++count;
         const ellip::EllipResult r = sweep.kernel(row.args);
-        ASSERT_FALSE(r.is_error()) << ::testing::PrintToString(row.args) << ": " << r.error;
+        ASSERT_TRUE(r.ok()) << ::testing::PrintToString(row.args) << ": " << r.error;
         const double err = ulp_error(r.value, row.expected, row.expected_lo);
         EXPECT_LE(err, sweep.max_ulps) << ::testing::PrintToString(row.args) << " gave "
                                        << r.value << ", expected " << row.expected;
@@ -118,7 +118,7 @@ struct ValueCase {
 template <std::size_t N>
 void check_messages(const MessageCase (&cases)[N]) {
     for (const auto& c : cases) {
-        ASSERT_TRUE(c.result.is_error()) << c.call << " gave " << c.result.value;
+        ASSERT_FALSE(c.result.ok()) << c.call << " gave " << c.result.value;
         EXPECT_STREQ(c.result.error, c.message) << c.call;
     }
 }
@@ -126,7 +126,7 @@ void check_messages(const MessageCase (&cases)[N]) {
 template <std::size_t N>
 void check_values(const ValueCase (&cases)[N]) {
     for (const auto& c : cases) {
-        ASSERT_FALSE(c.result.is_error()) << c.call << ": " << c.result.error;
+        ASSERT_TRUE(c.result.ok()) << c.call << ": " << c.result.error;
         EXPECT_LE(ulp_error(c.result.value, c.expected), c.max_ulps)
             << c.call << " = " << c.result.value;
     }

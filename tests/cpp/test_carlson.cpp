@@ -80,10 +80,10 @@ TEST(Carlson, ReferenceValues) {
 TEST(Carlson, NanArgumentsPassTheChecks) {
     // The arithmetic-geometric mean stops at once on NaN and returns it.
     const EllipResult rf = elliprf(0, NaN, 1);
-    ASSERT_FALSE(rf.is_error());
+    ASSERT_TRUE(rf.ok());
     EXPECT_TRUE(std::isnan(rf.value));
     const EllipResult rc = elliprc(1, NaN);
-    ASSERT_FALSE(rc.is_error());
+    ASSERT_TRUE(rc.ok());
     EXPECT_TRUE(std::isnan(rc.value));
 }
 

@@ -64,7 +64,7 @@ TEST(Legendre, PiWithZeroCharacteristicIsK) {
 
 TEST(Legendre, NanParameterGivesNanValue) {
     for (const EllipResult r : {ellipk(NaN), ellipe(NaN)}) {
-        ASSERT_FALSE(r.is_error());
+        ASSERT_TRUE(r.ok());
         EXPECT_TRUE(std::isnan(r.value));
     }
 }

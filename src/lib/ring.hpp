@@ -1,0 +1,35 @@
+// Magnification of a thin uniform ring on the source by a point lens: the mean
+// of the point-source magnification over the ring. Lengths are in source
+// radii; r_e = re / rstar is the Einstein radius in source radii and
+// g = r_e^2; d = r - l is the distance of the ring from the lens.
+#pragma once
+
+#include "numerics/fallible.hpp"
+
+namespace corvanis::lib {
+
+// Distance from the ring, in source radii, beyond which the expansion is
+// never used.
+inline constexpr double NEAR_RING_BAND = 1e-5;
+// Below this ratio |d| / l the expansion's error, (d / l)^2, is smaller than
+// the closed form's rounding error, 1e-16 (l + r)^2 / d^2; the two balance
+// near |d| / l = (4e-16)^(1/4).
+inline constexpr double NEAR_RING_RELATIVE = 1.4e-4;
+
+// The closed form in K and Pi (Heyrovsky 2003, ApJ 594, 464); infinite or an
+// elliptic-integral error where the ring passes through the lens.
+numerics::Fallible<double> ring_closed_form(double l, double r, double r_e, double g, double d);
+
+// Its expansion to first order in d, with the logarithmic singularity at d = 0
+// kept explicitly; it divides by l.
+double ring_near_form(double l, double r_e, double g, double d);
+
+// The one rule of every ring magnification: the expansion where
+// |d| < NEAR_RING_BAND and (|d| < NEAR_RING_RELATIVE |l| or d = 0), the closed
+// form elsewhere.
+bool uses_near_form(double l, double d) noexcept;
+
+// The ring of radius r centred l from the lens; re and rstar in one unit.
+numerics::Fallible<double> heyrovsky_magnification(double l, double r, double re, double rstar);
+
+}  // namespace corvanis::lib
