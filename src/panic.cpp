@@ -39,7 +39,7 @@ bool backtrace_requested() {
 }
 
 // Touches no Python object: panics may arise while the GIL is released.
-void write_report(const std::string& message, const std::source_location& location) {
+void write_report(const std::string& message, const SourceLocation& location) {
     std::string report = "corvanis: panic in thread " + thread_name() + " at ";
     report += relative_path(location.file_name());
     report += ":" + std::to_string(location.line()) + ":" + std::to_string(location.column()) +
@@ -61,7 +61,7 @@ void write_report(const std::string& message, const std::source_location& locati
 
 }  // namespace
 
-void panic(std::string message, std::source_location location) {
+void panic(std::string message, SourceLocation location) {
     try {
         write_report(message, location);
     } catch (...) {
