@@ -24,6 +24,11 @@ private:
     bool has_message_;
 };
 
+// Reads CORVANIS_BACKTRACE, which asks panic reports for a backtrace. Called by
+// the module initialiser with the GIL held: panics may arise on threads without
+// it, where getenv would race with writes to os.environ. The first read stays.
+void read_backtrace_setting();
+
 // Writes the panic report to standard error and throws Panic.
 [[noreturn]] void panic(std::string message,
                         SourceLocation location = SourceLocation::current());
