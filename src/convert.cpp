@@ -115,7 +115,7 @@ void reserve_hint(std::vector<double>& values, Py_ssize_t hint) {
 
 // A failed list or float creation: MemoryError is passed on; anything else is
 // unexpected from the interpreter.
-Error api_call_failed(std::source_location where = std::source_location::current()) {
+Error api_call_failed(SourceLocation where = SourceLocation::current()) {
     if (PyErr_ExceptionMatches(PyExc_MemoryError)) {
         return Error::fetch();
     }

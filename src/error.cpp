@@ -51,7 +51,7 @@ Error Error::fetched(PyRef type, PyRef value, PyRef traceback) noexcept {
     return Error(std::move(type), std::move(value), std::move(traceback), false);
 }
 
-Error Error::fetch(std::source_location where) {
+Error Error::fetch(SourceLocation where) {
     PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
 #if PY_VERSION_HEX >= 0x030C0000
     value = PyErr_GetRaisedException();

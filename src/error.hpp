@@ -6,13 +6,13 @@
 #include <Python.h>
 
 #include <optional>
-#include <source_location>
 #include <string_view>
 #include <utility>
 #include <variant>
 
 #include "panic.hpp"
 #include "py_ref.hpp"
+#include "source_location.hpp"
 
 namespace corvanis {
 
@@ -27,7 +27,7 @@ public:
 
     // Takes the pending exception (SystemError if none is pending). A pending
     // PanicException is not an error: it is printed and resumed as a panic.
-    static Error fetch(std::source_location where = std::source_location::current());
+    static Error fetch(SourceLocation where = SourceLocation::current());
 
     // Sets this error as the interpreter's current exception.
     void restore() && noexcept;

@@ -144,6 +144,7 @@ Result<PyRef> make_module() {
     if (cached_module != nullptr) {
         return PyRef::borrow(cached_module);
     }
+    read_backtrace_setting();
     PyRef module(PyModule_Create2(&module_def, 1013));
     if (!module) {
         return Error::fetch();

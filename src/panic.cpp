@@ -1,13 +1,23 @@
 #include "panic.hpp"
 
-#include <execinfo.h>
-#include <sys/syscall.h>
 #include <unistd.h>
+#if __has_include(<sys/syscall.h>)
+#include <sys/syscall.h>
+#endif
+// glibc and macOS have backtrace() in the C library; elsewhere (musl, the BSDs)
+// it is missing or needs a library of its own, so the report goes without.
+#if __has_include(<execinfo.h>) && (defined(__GLIBC__) || defined(__APPLE__))
+#include <execinfo.h>
+#define CORVANIS_HAVE_BACKTRACE 1
+#endif
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string_view>
+#include <thread>
 
 namespace corvanis {
 namespace {
@@ -28,18 +38,28 @@ std::string_view relative_path(std::string_view path) {
     return path;
 }
 
+// The kernel's thread id where there is one ("main" for the process's first
+// thread), otherwise the thread library's id.
 std::string thread_name() {
+#if defined(SYS_gettid)
     const long tid = syscall(SYS_gettid);
     return tid == static_cast<long>(getpid()) ? std::string("main") : std::to_string(tid);
+#else
+    std::ostringstream name;
+    name << std::this_thread::get_id();
+    return name.str();
+#endif
 }
 
+// Written once at import, read by panics on any thread.
+std::atomic<int> backtrace_setting{-1};  // -1 unread, 0 off, 1 on
+
 bool backtrace_requested() {
-    const char* value = std::getenv(backtrace_variable);
-    return value != nullptr && std::strcmp(value, "") != 0 && std::strcmp(value, "0") != 0;
+    return backtrace_setting.load(std::memory_order_relaxed) == 1;
 }
 
 // Touches no Python object: panics may arise while the GIL is released.
-void write_report(const std::string& message, const std::source_location& location) {
+void write_report(const std::string& message, const SourceLocation& location) {
     std::string report = "corvanis: panic in thread " + thread_name() + " at ";
     report += relative_path(location.file_name());
     report += ":" + std::to_string(location.line()) + ":" + std::to_string(location.column()) +
@@ -51,17 +71,32 @@ void write_report(const std::string& message, const std::source_location& locati
     std::fwrite(report.data(), 1, report.size(), stderr);
     std::fflush(stderr);
     if (with_backtrace) {
+#if defined(CORVANIS_HAVE_BACKTRACE)
         void* frames[64];
         const int count = backtrace(frames, 64);
         std::fputs("stack backtrace:\n", stderr);
         std::fflush(stderr);
         backtrace_symbols_fd(frames, count, STDERR_FILENO);
+#else
+        std::fputs("(no backtrace on this platform)\n", stderr);
+#endif
     }
 }
 
 }  // namespace
 
-void panic(std::string message, std::source_location location) {
+void read_backtrace_setting() {
+    if (backtrace_setting.load(std::memory_order_relaxed) != -1) {
+        return;
+    }
+    const char* value = std::getenv(backtrace_variable);
+    const bool wanted =
+        value != nullptr && std::strcmp(value, "") != 0 && std::strcmp(value, "0") != 0;
+    int unread = -1;
+    backtrace_setting.compare_exchange_strong(unread, wanted ? 1 : 0, std::memory_order_relaxed);
+}
+
+void panic(std::string message, SourceLocation location) {
     try {
         write_report(message, location);
     } catch (...) {

@@ -21,9 +21,9 @@ void restore_caught(std::exception_ptr caught) {
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (const std::exception& failure) {
-        from_panic_payload(Panic(failure.what(), std::source_location::current())).restore();
+        from_panic_payload(Panic(failure.what(), SourceLocation::current())).restore();
     } catch (...) {
-        from_panic_payload(Panic("", std::source_location::current(), false)).restore();
+        from_panic_payload(Panic("", SourceLocation::current(), false)).restore();
     }
 }
 

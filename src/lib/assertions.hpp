@@ -2,12 +2,13 @@
 #pragma once
 
 #include <cstddef>
-#include <source_location>
+
+#include "source_location.hpp"
 
 namespace corvanis::lib {
 
 // Panics with "assertion `left == right` failed" and both values when they differ.
 void assert_equal(std::size_t left, std::size_t right,
-                  std::source_location location = std::source_location::current());
+                  SourceLocation location = SourceLocation::current());
 
 }  // namespace corvanis::lib

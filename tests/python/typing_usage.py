@@ -44,6 +44,6 @@ def every_function(rho: float) -> list[list[float]]:
         corvanis.integrated_flux_map_heyrovsky_magnification(grid, 1.0, rho, bl, bf),
         corvanis.discrete_flux_map_heyrovsky_magnification(grid, 1.0, rho, bl, bf),
         [ring(2.0, 0.5, rho)],
-        light_curve(np.linspace(-1.0, 1.0, 5), 0.0, 10.0, 0.01, rho),
+        light_curve(np.linspace(-1.0, 1.0, 5, dtype=np.float64), 0.0, 10.0, 0.01, rho),
         uniform_from_table([1.005], rho),
     ]
