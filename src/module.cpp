@@ -1,47 +1,72 @@
-// The module object: its definition, the table of functions, the initialiser
-// and the exported PyInit_corvanis.
+// The module object: its definition, the method records built from the
+// function table, the initialiser and the exported PyInit_corvanis.
 #include <Python.h>
 
+#include <array>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
-#include <iterator>
+#include <string>
+#include <tuple>
+#include <utility>
 
+#include "call_model.hpp"
 #include "error.hpp"
-#include "functions.hpp"
+#include "function_table.hpp"
 #include "py_ref.hpp"
 #include "trampoline.hpp"
 
 namespace corvanis {
 namespace {
 
-PyMethodDef method(const char* name, EntryPoint* entry, const char* text_signature) {
-    // METH_FASTCALL | METH_KEYWORDS entries are stored as PyCFunction; the cast
-    // through void(*)() keeps the compiler from warning about it.
-    return PyMethodDef{name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entry)),
-                       METH_FASTCALL | METH_KEYWORDS, text_signature};
+// The entry point of the I-th function of the table: fast call with keywords,
+// the whole call inside the boundary frame.
+template <std::size_t I>
+PyObject* entry_point(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return trampoline([&] { return call_model(std::get<I>(FUNCTIONS), args, nargs, kwnames); });
 }
 
-// Registration order; every function object refers to its record, so the
-// records live until the process ends.
-PyMethodDef methods[] = {
-    method("witt_mao_magnification", __pyfunction_witt_mao_magnification,
-           "witt_mao_magnification(l, re, rstar)\n--\n\n"),
-    method("integrated_witt_mao_magnification", __pyfunction_integrated_witt_mao_magnification,
-           "integrated_witt_mao_magnification(l, re, rstar)\n--\n\n"),
-    method("integrated_flux_map_witt_mao_magnification",
-           __pyfunction_integrated_flux_map_witt_mao_magnification,
-           "integrated_flux_map_witt_mao_magnification(l, re, rstar, bl, bf)\n--\n\n"),
-    method("heyrovsky_magnification", __pyfunction_heyrovsky_magnification,
-           "heyrovsky_magnification(l, r, re, rstar)\n--\n\n"),
-    method("integrated_heyrovsky_magnification", __pyfunction_integrated_heyrovsky_magnification,
-           "integrated_heyrovsky_magnification(l, re, rstar)\n--\n\n"),
-    method("integrated_flux_map_heyrovsky_magnification",
-           __pyfunction_integrated_flux_map_heyrovsky_magnification,
-           "integrated_flux_map_heyrovsky_magnification(l, re, rstar, bl, bf)\n--\n\n"),
-    method("discrete_flux_map_heyrovsky_magnification",
-           __pyfunction_discrete_flux_map_heyrovsky_magnification,
-           "discrete_flux_map_heyrovsky_magnification(l, re, rstar, bl, bf)\n--\n\n"),
+// "name(p1, p2)\n--\n\n": the docstring is the text signature alone.
+template <class Row>
+std::string text_signature(const Row& row) {
+    std::string text = std::string(row.name) + "(";
+    for (std::size_t i = 0; i < row.parameters.size(); ++i) {
+        text += (i == 0 ? "" : ", ");
+        text += row.parameters[i];
+    }
+    return text + ")\n--\n\n";
+}
+
+// The method records, in registration order, built once from the table. Every
+// function object refers to its record (and the record to its signature), so
+// they stay in place until the process ends.
+class MethodRecords {
+public:
+    MethodRecords() : MethodRecords(std::make_index_sequence<FUNCTION_COUNT>{}) {}
+    MethodRecords(const MethodRecords&) = delete;
+    MethodRecords& operator=(const MethodRecords&) = delete;
+
+    std::array<PyMethodDef, FUNCTION_COUNT>& methods() { return methods_; }
+
+private:
+    // METH_FASTCALL | METH_KEYWORDS entries are stored as PyCFunction; the cast
+    // through void(*)() keeps the compiler from warning about it.
+    template <std::size_t... I>
+    explicit MethodRecords(std::index_sequence<I...>)
+        : signatures_{text_signature(std::get<I>(FUNCTIONS))...},
+          methods_{PyMethodDef{
+              std::get<I>(FUNCTIONS).name,
+              reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry_point<I>)),
+              METH_FASTCALL | METH_KEYWORDS, signatures_[I].c_str()}...} {}
+
+    std::array<std::string, FUNCTION_COUNT> signatures_;
+    std::array<PyMethodDef, FUNCTION_COUNT> methods_;
 };
+
+std::array<PyMethodDef, FUNCTION_COUNT>& method_records() {
+    static MethodRecords records;
+    return records.methods();
+}
 
 PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT,
@@ -119,7 +144,7 @@ Status add_function(PyObject* module, PyObject* function) {
 
 // The initialiser: adds the functions in registration order.
 Status initialise(PyObject* module) {
-    for (PyMethodDef& def : methods) {
+    for (PyMethodDef& def : method_records()) {
         auto function = new_function(&def, module);
         if (!function.ok()) {
             return std::move(function.error());

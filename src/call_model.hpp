@@ -1,0 +1,93 @@
+// The path of one call, for any row of the function table: bind the arguments
+// to the row's parameters, convert each by the type the model takes, run the
+// model (with the GIL released when the work is worth it) and turn its outcome
+// into a Python object or exception. Runs inside the boundary frame.
+#pragma once
+
+#include <Python.h>
+
+#include <cstddef>
+#include <optional>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "convert.hpp"
+#include "error.hpp"
+#include "function_description.hpp"
+#include "function_table.hpp"
+#include "gil.hpp"
+
+namespace corvanis {
+
+template <class T>
+Result<T> extract_parameter(PyObject* object, const char* name) {
+    if constexpr (std::is_same_v<T, double>) {
+        return extract_float_argument(object, name);
+    } else {
+        static_assert(std::is_same_v<T, std::vector<double>>,
+                      "a model parameter is a double or a std::vector<double>");
+        return extract_float_sequence_argument(object, name);
+    }
+}
+
+// The number of elements of the n-th sequence argument, 0 if there is none.
+template <class... Args>
+std::size_t sequence_length(const std::tuple<Args...>& arguments, std::size_t n) {
+    std::size_t seen = 0;
+    std::size_t length = 0;
+    std::apply(
+        [&](const auto&... argument) {
+            (
+                [&] {
+                    if constexpr (std::is_same_v<std::decay_t<decltype(argument)>,
+                                                 std::vector<double>>) {
+                        if (seen++ == n) length = argument.size();
+                    }
+                }(),
+                ...);
+        },
+        arguments);
+    return length;
+}
+
+template <class Outcome, class... Args, std::size_t Arity>
+Result<PyRef> call_model(const FunctionRow<Outcome(Args...), Arity>& row, PyObject* const* args,
+                         Py_ssize_t nargs, PyObject* kwnames) {
+    static_assert(sizeof...(Args) == Arity, "one parameter name per model argument");
+    const FunctionDescription description{row.name, row.parameters};
+    PyObject* slots[Arity] = {};
+    if (Status error = extract_arguments_fastcall(description, args, nargs, kwnames, slots)) {
+        return std::move(*error);
+    }
+
+    // Conversions in parameter order; the first error ends the call.
+    std::tuple<Args...> arguments;
+    std::optional<Error> failed;
+    [&]<std::size_t... I>(std::index_sequence<I...>) {
+        (
+            [&] {
+                auto value = extract_parameter<Args>(slots[I], row.parameters[I]);
+                if (!value.ok()) {
+                    failed = std::move(value.error());
+                    return false;
+                }
+                std::get<I>(arguments) = std::move(*value);
+                return true;
+            }() &&
+            ...);
+    }(std::index_sequence_for<Args...>{});
+    if (failed) {
+        return std::move(*failed);
+    }
+
+    // Separations are the first sequence, flux-map rings the second.
+    const bool release =
+        row.worth_releasing(sequence_length(arguments, 0), sequence_length(arguments, 1));
+    Outcome outcome =
+        without_gil(release, [&] { return std::apply(row.model, std::move(arguments)); });
+    return into_python(std::move(outcome));
+}
+
+}  // namespace corvanis
