@@ -10,18 +10,12 @@ namespace corvanis::lib {
 using numerics::TWO_PI;
 
 numerics::Fallible<double> ring_closed_form(double l, double r, double r_e, double g, double d) {
-    const double L = g * 4 + d * d;
-    const double S = l + r;
-    const double k = std::sqrt(l * r / L) * ((r_e * 4) / S);
-    const double m = k * k;
-
-    const auto K = ellip::legendre::ellipk(m);
+    const RingEllipticArguments a = ring_elliptic_arguments(l, r, r_e, g, d);
+    const auto K = ellip::legendre::ellipk(a.m);
     if (!K.ok()) return K;
-    const double n = ((l * 4) * r) / (S * S);
-    const auto P = ellip::legendre::ellippi(n, m);
+    const auto P = ellip::legendre::ellippi(a.n, a.m);
     if (!P.ok()) return P;
-
-    return ((g + g) * K.value + (d * d) * P.value) * (4 / (S * std::sqrt(L))) / TWO_PI;
+    return ring_closed_form_value(a, g, d, K.value, P.value);
 }
 
 double ring_near_form(double l, double r_e, double g, double d) {

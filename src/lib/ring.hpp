@@ -4,7 +4,10 @@
 // g = r_e^2; d = r - l is the distance of the ring from the lens.
 #pragma once
 
+#include <cmath>
+
 #include "numerics/fallible.hpp"
+#include "numerics/pi.hpp"
 
 namespace corvanis::lib {
 
@@ -19,6 +22,29 @@ inline constexpr double NEAR_RING_RELATIVE = 1.4e-4;
 // The closed form in K and Pi (Heyrovsky 2003, ApJ 594, 464); infinite or an
 // elliptic-integral error where the ring passes through the lens.
 numerics::Fallible<double> ring_closed_form(double l, double r, double r_e, double g, double d);
+
+// The closed form in two halves, shared with the batched rings: the elliptic
+// arguments m and n (with L and S, which the value needs again), then the
+// value from K(m) and Pi(n, m).
+struct RingEllipticArguments {
+    double L;  // g * 4 + d * d
+    double S;  // l + r
+    double m;
+    double n;
+};
+
+inline RingEllipticArguments ring_elliptic_arguments(double l, double r, double r_e, double g,
+                                                     double d) noexcept {
+    const double L = g * 4 + d * d;
+    const double S = l + r;
+    const double k = std::sqrt(l * r / L) * ((r_e * 4) / S);
+    return {L, S, k * k, ((l * 4) * r) / (S * S)};
+}
+
+inline double ring_closed_form_value(const RingEllipticArguments& a, double g, double d, double K,
+                                     double P) noexcept {
+    return ((g + g) * K + (d * d) * P) * (4 / (a.S * std::sqrt(a.L))) / numerics::TWO_PI;
+}
 
 // Its expansion to first order in d, with the logarithmic singularity at d = 0
 // kept explicitly; it divides by l.
