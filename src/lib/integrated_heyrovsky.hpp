@@ -8,15 +8,18 @@
 // separation none of whose nodes is finite gives NaN.
 #pragma once
 
+#include <array>
 #include <cmath>
+#include <cstddef>
 #include <limits>
+#include <span>
 #include <vector>
 
 #include "lib/constants.hpp"
 #include "lib/models.hpp"
-#include "lib/ring.hpp"
+#include "lib/ring_batch.hpp"
 #include "numerics/pi.hpp"
-#include "numerics/quadrature/double_exponential.hpp"
+#include "numerics/quadrature/double_exponential_batched.hpp"
 
 namespace corvanis::lib {
 
@@ -24,25 +27,30 @@ template <class Profile>
 std::vector<double> _integrated_heyrovsky_magnification(std::vector<double> l, double re,
                                                         double rstar, double norm,
                                                         const Profile& profile) {
-    using quadrature::double_exponential::integrate;
+    using quadrature::double_exponential::DE_LEVEL_SIZES;
+    using quadrature::double_exponential::integrate_batched;
 
     std::vector<double> result;
     result.reserve(l.size());
     for (const double li : l) {
         bool any_finite = false;
-        const auto w = [&](double r) {
-            const auto ring = heyrovsky_magnification(li, r, re, rstar);
-            const double a = ring.ok() ? ring.value : std::numeric_limits<double>::quiet_NaN();
-            const double value = ((numerics::TWO_PI * r) * a) * profile(r);
-            any_finite = any_finite || std::isfinite(value);
-            return value;
+        // The integrand at all the radii of a quadrature level at once.
+        const auto w = [&](std::span<const double> r, std::span<double> y) {
+            std::array<numerics::Fallible<double>, 2 * DE_LEVEL_SIZES.back()> ring;
+            heyrovsky_magnifications(li, r, re, rstar, std::span(ring).first(r.size()));
+            for (std::size_t i = 0; i < r.size(); ++i) {
+                const double a =
+                    ring[i].ok() ? ring[i].value : std::numeric_limits<double>::quiet_NaN();
+                y[i] = ((numerics::TWO_PI * r[i]) * a) * profile(r[i]);
+                any_finite = any_finite || std::isfinite(y[i]);
+            }
         };
         double q;
         if (0 < li && li < 1) {
-            q = integrate(w, 0.0, li, RADIAL_TARGET_ERROR).value;
-            q = q + integrate(w, li, 1.0, RADIAL_TARGET_ERROR).value;
+            q = integrate_batched(w, 0.0, li, RADIAL_TARGET_ERROR).value;
+            q = q + integrate_batched(w, li, 1.0, RADIAL_TARGET_ERROR).value;
         } else {
-            q = integrate(w, 0.0, 1.0, RADIAL_TARGET_ERROR).value;
+            q = integrate_batched(w, 0.0, 1.0, RADIAL_TARGET_ERROR).value;
         }
         // Without a single finite node there is no integral, not a zero one.
         result.push_back(any_finite ? q / norm : std::numeric_limits<double>::quiet_NaN());
