@@ -4,8 +4,9 @@
 #include <signal.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <exception>
 #include <mutex>
-#include <system_error>
 #include <thread>
 
 #include "thread_budget.hpp"
@@ -76,9 +77,9 @@ void Pool::resize(std::size_t target) {
             start_worker();
             ++live_;
         }
-    } catch (const std::system_error&) {
-        // Out of threads: the workers started so far will do, and a caller
-        // can always finish its job alone.
+    } catch (const std::exception&) {
+        // Out of threads or memory for one: the workers started so far will
+        // do, since a caller can always finish its job alone.
     }
     if (live_ > target_) {
         wake_.notify_all();
