@@ -1,7 +1,7 @@
 // Fixed cost of parallel_for and the serial work at which splitting starts to
 // pay, with the pool's worker asleep when each call starts (as between the
-// calls of a fitting loop). Medians over many calls; run on an otherwise idle
-// machine: build/.../benchmarks/bench_parallel_for
+// calls of a fitting loop). Medians over many calls; the figures mean little
+// unless the machine is otherwise idle: build/.../benchmarks/bench_parallel_for
 #include <algorithm>
 #include <atomic>
 #include <chrono>

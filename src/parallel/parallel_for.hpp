@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <memory>
 #include <type_traits>
 
 #include "job.hpp"
@@ -41,19 +42,20 @@ void parallel_for(std::size_t count, std::size_t grain, Body&& body) {
     detail::run(job);
 }
 
-// Cost of one parallel_for that splits, from submitting to return, with the
-// helper asleep when it starts (2-core machine, measured by
-// benchmarks/bench_parallel_for.cpp).
-inline constexpr double split_overhead_ns = 30'000;
-// A call is split only when its serial work is several times the overhead, so
-// that it is never slower than serial, even when no worker gets to help.
-inline constexpr double min_split_work_ns = 4 * split_overhead_ns;
+// Fixed cost of one parallel_for that splits, with the helper asleep when it
+// starts (benchmarks/bench_parallel_for.cpp, 2-core VM: 6 to 10 us, most of it
+// the futex wake-up of the worker; 0.1 us serial).
+inline constexpr double split_overhead_ns = 10'000;
+// A call is split only when its serial work is many times that overhead: then
+// it loses at most about 5% when no worker gets to help, and gains up to 2x
+// with two threads when one does.
+inline constexpr double min_split_work_ns = 20 * split_overhead_ns;
 // Work per chunk: claiming a chunk costs one atomic increment, and short
 // chunks keep the threads' finishing times close.
 inline constexpr double chunk_work_ns = 20'000;
 
 // Indices per chunk for `count` elements that cost about `element_ns`
-// nanoseconds each (the lead's estimate per function): `count`, one serial
+// nanoseconds each (an estimate per model): `count`, one serial
 // chunk, when the call is not worth splitting.
 inline std::size_t split_grain(std::size_t count, double element_ns) noexcept {
     const double work_ns = static_cast<double>(count) * element_ns;

@@ -42,7 +42,7 @@ private:
 };
 
 void Pool::submit(Job& job) {
-    std::size_t wanted;
+    bool wake;
     {
         const std::lock_guard lock(mutex_);
         resize(thread_count() - 1);
@@ -52,9 +52,12 @@ void Pool::submit(Job& job) {
         }
         *tail = &job;
         job.queued = true;
-        wanted = std::min(job.chunks - 1, idle_);
+        wake = idle_ > 0;
     }
-    for (std::size_t i = 0; i < wanted; ++i) {
+    // Waking a sleeping thread costs the waker microseconds; the caller wakes
+    // one worker, and each worker that joins wakes the next while there is
+    // work for it.
+    if (wake) {
         wake_.notify_one();
     }
 }
@@ -124,7 +127,11 @@ void Pool::work() {
             continue;
         }
         ++job->helpers;
+        const bool wake_next = idle_ > 0 && job->helpers + 1 < job->chunks;
         lock.unlock();
+        if (wake_next) {
+            wake_.notify_one();
+        }
         detail::Failure failure = job->run_chunks();
         lock.lock();
         job->merge(std::move(failure));
