@@ -1,7 +1,8 @@
 // Fixed cost of parallel_for and the serial work at which splitting starts to
-// pay, with the pool's worker asleep when each call starts (as between the
-// calls of a fitting loop). Medians over many calls; the figures mean little
-// unless the machine is otherwise idle: build/.../benchmarks/bench_parallel_for
+// pay, for calls back to back and for calls 1 ms apart (the worker's CPU then
+// sits idle between calls, as in a fitting loop with other work in between).
+// Medians over many calls; the figures mean little unless the machine is
+// otherwise idle: build/.../benchmarks/bench_parallel_for
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -43,7 +44,13 @@ long steps_per_us() {
     return static_cast<long>(steps / (elapsed_ns(start, Clock::now()) / 1e3));
 }
 
-void let_workers_sleep() { std::this_thread::sleep_for(std::chrono::microseconds(500)); }
+int gap_us = 500;
+
+void let_workers_sleep() {
+    if (gap_us > 0) {
+        std::this_thread::sleep_for(std::chrono::microseconds(gap_us));
+    }
+}
 
 // Median time of a call over `count` elements of `steps` each, one per chunk.
 double call_ns(std::size_t threads, std::size_t count, long steps, int repeats) {
@@ -100,14 +107,16 @@ int main() {
     wake_up(2001);
     std::printf("empty body, 2 chunks: 1 thread %.2f us, 2 threads %.2f us\n",
                 call_ns(1, 2, 0, 2001) / 1e3, call_ns(2, 2, 0, 2001) / 1e3);
-    std::printf("8 chunks of equal work:\n%10s %12s %12s %10s\n", "work (us)", "1 thread",
-                "2 threads", "speed-up");
+    std::printf("8 chunks of equal work, medians in us:\n%10s %8s %10s %10s %10s\n", "work",
+                "gap", "1 thread", "2 threads", "speed-up");
     for (const long work_us : {5, 10, 20, 40, 80, 160, 320, 1000}) {
-        const long steps = work_us * per_us / 8;
-        const int repeats = 1001;
-        const double serial = call_ns(1, 8, steps, repeats);
-        const double split = call_ns(2, 8, steps, repeats);
-        std::printf("%10ld %12.1f %12.1f %10.2f\n", work_us, serial / 1e3, split / 1e3,
-                    serial / split);
+        for (const int gap : {0, 1000}) {
+            gap_us = gap;
+            const long steps = work_us * per_us / 8;
+            const double serial = call_ns(1, 8, steps, 1001);
+            const double split = call_ns(2, 8, steps, 1001);
+            std::printf("%10ld %8d %10.1f %10.1f %10.2f\n", work_us, gap, serial / 1e3,
+                        split / 1e3, serial / split);
+        }
     }
 }
