@@ -1,0 +1,48 @@
+// How many threads one call may use: the calling thread plus the workers of
+// the process-wide pool, which therefore has one worker fewer. By default the
+// CPUs this process may run on; CORVANIS_NUM_THREADS overrides it, and when
+// that is unset OMP_NUM_THREADS is honoured (pipelines set it to 1 to keep
+// their own worker processes from oversubscribing the machine).
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string_view>
+
+namespace corvanis::parallel {
+
+// Larger requests are taken as this many threads.
+inline constexpr std::size_t max_threads = 1024;
+
+// The threads a call may use, the caller included; 1 runs every call serially
+// and starts no pool. Until set, the number of available CPUs.
+std::size_t thread_count() noexcept;
+
+// Sets the thread count, clamped to [1, max_threads]. Takes effect on the next
+// call: the pool starts or retires workers to match.
+void set_thread_count(std::size_t threads) noexcept;
+
+// The CPUs in this process's affinity mask where the platform has one, else
+// the hardware's thread count; at least 1.
+std::size_t available_cpus() noexcept;
+
+// A thread count as written in an environment variable: a positive decimal
+// integer, blanks around it allowed. OMP_NUM_THREADS may hold a comma list of
+// counts per nesting level, of which the first applies (`first_of_list`).
+// nullopt for anything else, zero included.
+std::optional<std::size_t> parse_thread_count(std::string_view text, bool first_of_list = false);
+
+struct ThreadConfiguration {
+    std::size_t threads;
+    // The variable whose value was invalid and ignored, or nullptr.
+    const char* ignored_variable;
+};
+
+// Sets the thread count from CORVANIS_NUM_THREADS, else OMP_NUM_THREADS, else
+// available_cpus(). An empty variable counts as unset; an invalid one is
+// ignored like an unset one and named in the result, for the caller to warn.
+// Reads the environment: call it once, from the module initialiser with the
+// GIL held (os.environ writes it under the GIL), never from worker threads.
+ThreadConfiguration configure_threads_from_environment();
+
+}  // namespace corvanis::parallel
