@@ -1,7 +1,8 @@
 // The path of one call, for any row of the function table: bind the arguments
 // to the row's parameters, convert each by the type the model takes, run the
-// model (with the GIL released when the work is worth it) and turn its outcome
-// into a Python object or exception. Runs inside the boundary frame.
+// model (with the GIL released, and over several threads, when the work is
+// worth it) and turn its outcome into a Python object or exception. Runs
+// inside the boundary frame.
 #pragma once
 
 #include <Python.h>
@@ -18,6 +19,7 @@
 #include "function_description.hpp"
 #include "function_table.hpp"
 #include "gil.hpp"
+#include "run_model.hpp"
 
 namespace corvanis {
 
@@ -82,11 +84,15 @@ Result<PyRef> call_model(const FunctionRow<Outcome(Args...), Arity>& row, PyObje
         return std::move(*failed);
     }
 
-    // Separations are the first sequence, flux-map rings the second.
-    const bool release =
-        row.worth_releasing(sequence_length(arguments, 0), sequence_length(arguments, 1));
-    Outcome outcome =
-        without_gil(release, [&] { return std::apply(row.model, std::move(arguments)); });
+    // Flux-map rings are the second sequence, after the separations. The GIL
+    // is released for anything longer than handing it over (about a
+    // microsecond).
+    const Work work = row.work(sequence_length(arguments, 1));
+    const double total_ns =
+        work.setup_ns + work.per_separation_ns * static_cast<double>(sequence_length(arguments, 0));
+    Outcome outcome = without_gil(total_ns >= 1'000, [&] {
+        return run_model(row, std::move(arguments), work);
+    });
     return into_python(std::move(outcome));
 }
 

@@ -13,6 +13,7 @@
 #include "call_model.hpp"
 #include "error.hpp"
 #include "function_table.hpp"
+#include "parallel/thread_budget.hpp"
 #include "py_ref.hpp"
 #include "trampoline.hpp"
 
@@ -156,6 +157,21 @@ Status initialise(PyObject* module) {
     return std::nullopt;
 }
 
+// The thread budget of every call, from the environment, read once with the
+// GIL held. An invalid value is ignored, with a warning.
+Status configure_threads() {
+    const parallel::ThreadConfiguration configuration =
+        parallel::configure_threads_from_environment();
+    if (configuration.ignored_variable != nullptr &&
+        PyErr_WarnFormat(PyExc_RuntimeWarning, 1,
+                         "corvanis: %s is not a positive whole number and is ignored; "
+                         "calls use %zu threads",
+                         configuration.ignored_variable, configuration.threads) != 0) {
+        return Error::fetch();
+    }
+    return std::nullopt;
+}
+
 Result<PyRef> make_module() {
     const int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (id == -1) {
@@ -170,6 +186,9 @@ Result<PyRef> make_module() {
         return PyRef::borrow(cached_module);
     }
     read_backtrace_setting();
+    if (Status error = configure_threads()) {
+        return std::move(*error);
+    }
     PyRef module(PyModule_Create2(&module_def, 1013));
     if (!module) {
         return Error::fetch();

@@ -16,7 +16,8 @@ import corvanis
 SECONDS = float(os.environ.get("CORVANIS_STRESS_SECONDS", "3"))
 WORKERS = 8
 
-# Long enough that every model releases the GIL while it computes.
+# Long enough that every model releases the GIL while it computes, and that
+# the integrated ring forms are spread over the worker pool.
 L = [0.02 + 0.061 * i for i in range(40)]
 BL = [i / 11 for i in range(12)]
 BF = [1.0 - 0.5 * r * r for r in BL]
@@ -35,9 +36,9 @@ CALLS = [
     ("heyrovsky_magnification",
      lambda l: [corvanis.heyrovsky_magnification(x, 0.6, 1.0, 0.05) for x in l[:10]]),
     ("integrated_heyrovsky_magnification",
-     lambda l: corvanis.integrated_heyrovsky_magnification(l[:4], 1.0, 0.05)),
+     lambda l: corvanis.integrated_heyrovsky_magnification(l[:8], 1.0, 0.05)),
     ("integrated_flux_map_heyrovsky_magnification",
-     lambda l: corvanis.integrated_flux_map_heyrovsky_magnification(l[:4], 1.0, 0.05, BL, BF)),
+     lambda l: corvanis.integrated_flux_map_heyrovsky_magnification(l[:8], 1.0, 0.05, BL, BF)),
     ("discrete_flux_map_heyrovsky_magnification",
      lambda l: corvanis.discrete_flux_map_heyrovsky_magnification(l, 1.0, 0.05, BL, BF)),
 ]

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the module with ThreadSanitizer into build/tsan and runs the thread
-# stress test against it. The interpreter is not instrumented: the TSan
+# Runs the worker pool's C++ tests under ThreadSanitizer (build/tsan-cpp), then
+# builds the module with ThreadSanitizer into build/tsan and runs the thread
+# stress test against it, with the pool active. The interpreter is not instrumented: the TSan
 # runtime is preloaded, it sees the module's own memory accesses and the
 # interpreter's locking (the GIL is a pthread mutex and condition variable),
 # and tests/tsan/suppressions.txt silences reports whose every frame lies in
@@ -11,6 +12,13 @@ cd "$(dirname "$0")/../.."
 # which would run under the preloaded runtime too).
 PYTHON=$("${PYTHON:-python3}" -c 'import sys; print(sys.executable)')
 BUILD=build/tsan
+
+# A forked child cannot start threads under TSan; that test skips itself.
+cmake -S . -B build/tsan-cpp -DCORVANIS_SANITIZE=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DCORVANIS_BUILD_MODULE=OFF -DCORVANIS_BUILD_TESTS=ON >/dev/null
+cmake --build build/tsan-cpp -j "${JOBS:-2}"
+setarch "$(uname -m)" -R build/tsan-cpp/tests/cpp/corvanis_cpp_tests \
+    --gtest_filter='ParallelFor*:ThreadBudget*' --gtest_brief=1
 
 cmake -S . -B "$BUILD" -DCORVANIS_SANITIZE=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DPython_EXECUTABLE="$PYTHON" >/dev/null
@@ -27,6 +35,7 @@ cd tests/python
 # kernel's largest randomisation.
 status=0
 PYTHONMALLOC=malloc PYTHONPATH="$OLDPWD/$BUILD" CORVANIS_STRESS_SECONDS=${CORVANIS_STRESS_SECONDS:-5} \
+    CORVANIS_NUM_THREADS=${CORVANIS_NUM_THREADS:-2} \
     setarch "$(uname -m)" -R "$PYTHON" -m pytest -q -p no:cacheprovider test_thread_stress.py \
     || status=$?
 cd "$OLDPWD"

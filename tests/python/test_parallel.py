@@ -1,0 +1,144 @@
+"""Calls spread over the worker pool: the thread count from the environment,
+the same bits and the same first error as serially, and fork."""
+
+import json
+import os
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+import corvanis
+
+# Calls long enough to be split over threads, and their results as bits.
+SPLIT_CALLS = r"""
+import json, math, struct, sys
+import corvanis as c
+
+def bits(x):
+    return struct.pack('<d', x).hex() if not math.isnan(x) else 'nan'
+
+l = [0.003 * i for i in range(1500)] + [1.0, 1.0 + 1e-9, math.nan, math.inf]
+table = ([i / 40 for i in range(41)], [1 - 0.6 * (1 - math.sqrt(1 - (i / 40) ** 2)) for i in range(41)])
+calls = {
+    'witt_mao': lambda: c.witt_mao_magnification(l * 4, 1.0, 0.05),
+    'integrated_witt_mao': lambda: c.integrated_witt_mao_magnification(l, 1.0, 0.05),
+    'integrated_flux_map_witt_mao': lambda: c.integrated_flux_map_witt_mao_magnification(l, 1.0, 0.05, *table),
+    'integrated_heyrovsky': lambda: c.integrated_heyrovsky_magnification(l[::25], 1.0, 0.05),
+    'integrated_flux_map_heyrovsky': lambda: c.integrated_flux_map_heyrovsky_magnification(l[::25], 1.0, 0.05, *table),
+    'discrete': lambda: c.discrete_flux_map_heyrovsky_magnification(l, 1.0, 0.05, *table),
+}
+out = {}
+for name, call in calls.items():
+    try:
+        out[name] = [bits(x) for x in call()]
+    except BaseException as exc:
+        out[name] = [type(exc).__name__, str(exc)]
+json.dump(out, sys.stdout)
+"""
+
+
+def run_child(code, threads, timeout=300, **env):
+    environment = {k: v for k, v in os.environ.items()
+                   if k not in ("CORVANIS_NUM_THREADS", "OMP_NUM_THREADS")}
+    if threads is not None:
+        environment["CORVANIS_NUM_THREADS"] = str(threads)
+    environment.update(env)
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                          env=environment, timeout=timeout)
+    assert done.returncode == 0, done.stderr[-2000:]
+    return done
+
+
+@pytest.mark.isolated
+def test_split_calls_give_the_serial_bits():
+    serial = json.loads(run_child(SPLIT_CALLS, 1).stdout)
+    for threads in (2, 3):
+        assert json.loads(run_child(SPLIT_CALLS, threads).stdout) == serial
+
+
+# One ring and three separations that each fail with a different message.
+R, RE, RSTAR = 852.1194878135315, 1.0, 0.0012914185427932185
+FAILING = {"ellipk: m must be less than 1.": 852.1194778075304,
+           "ellippi: m must be less than 1.": 852.1194778125315,
+           "ellippi: n must be less than 1.": 852.1194978595405}
+
+
+@pytest.mark.isolated
+@pytest.mark.parametrize("order", [list(FAILING), list(FAILING)[::-1]], ids=["kmn", "nmk"])
+def test_first_failing_separation_wins(order):
+    # Failures far apart land in different chunks; the earliest one's message
+    # is the call's, as serially.
+    code = textwrap.dedent(f"""
+        import corvanis
+        l = [2.0 + 0.001 * i for i in range(6000)]
+        for position, l_fail in zip((3000, 4000, 5500), {[FAILING[m] for m in order]!r}):
+            l[position] = l_fail
+        try:
+            corvanis.discrete_flux_map_heyrovsky_magnification(l, {RE!r}, {RSTAR!r}, [{R!r}], [1.0])
+        except RuntimeError as exc:
+            print(exc)
+    """)
+    for threads in (1, 2):
+        assert run_child(code, threads).stdout.strip() == order[0]
+
+
+COUNT_THREADS = """
+import os, warnings
+warnings.simplefilter('always')
+import corvanis
+corvanis.integrated_heyrovsky_magnification([0.1 * i for i in range(40)], 1.0, 0.1)
+print(len(os.listdir('/proc/self/task')))
+"""
+
+
+@pytest.mark.isolated
+@pytest.mark.skipif(not os.path.isdir("/proc/self/task"), reason="needs /proc")
+@pytest.mark.parametrize("env, threads", [
+    ({"CORVANIS_NUM_THREADS": "1"}, 1),
+    ({"CORVANIS_NUM_THREADS": "3"}, 3),
+    ({"OMP_NUM_THREADS": "1"}, 1),
+    ({"OMP_NUM_THREADS": "3,2"}, 3),
+    ({"CORVANIS_NUM_THREADS": "2", "OMP_NUM_THREADS": "1"}, 2),
+])
+def test_thread_count_from_the_environment(env, threads):
+    # The process's threads: the interpreter's own and the pool's workers.
+    assert int(run_child(COUNT_THREADS, None, **env).stdout) == threads
+
+
+@pytest.mark.isolated
+def test_invalid_thread_count_is_ignored_with_a_warning():
+    done = run_child(COUNT_THREADS, None, CORVANIS_NUM_THREADS="many")
+    assert "CORVANIS_NUM_THREADS is not a positive whole number" in done.stderr
+
+
+FORK = """
+import multiprocessing, os, sys
+import corvanis
+l = [0.05 * i for i in range(60)]
+expected = corvanis.integrated_heyrovsky_magnification(l, 1.0, 0.1)
+with multiprocessing.get_context('fork').Pool(2) as pool:
+    got = pool.starmap(corvanis.integrated_heyrovsky_magnification, [(l, 1.0, 0.1)] * 4)
+assert got == [expected] * 4
+pid = os.fork()
+if pid == 0:
+    ok = corvanis.integrated_heyrovsky_magnification(l, 1.0, 0.1) == expected
+    os._exit(0 if ok else 1)
+_, status = os.waitpid(pid, 0)
+assert status == 0, status
+print('ok')
+"""
+
+
+@pytest.mark.isolated
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
+def test_children_forked_after_the_pool_ran_compute():
+    done = run_child(FORK, 2, timeout=120, PYTHONWARNINGS="ignore::DeprecationWarning")
+    assert done.stdout.strip() == "ok"
+
+
+def test_unequal_tables_panic_on_the_calling_thread(panic_exception):
+    # Long enough to be split: the lengths are checked before any chunk runs.
+    with pytest.raises(panic_exception, match="left: 2\n right: 1"):
+        corvanis.integrated_flux_map_heyrovsky_magnification([0.5] * 50, 1.0, 0.1, [0, 1], [1])
