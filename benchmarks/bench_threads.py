@@ -23,17 +23,14 @@ import statistics
 import subprocess
 import sys
 
+# The worker imports the shared light curve from this folder.
+PREAMBLE = f"import sys; sys.path.insert(0, {os.path.dirname(os.path.abspath(__file__))!r})\n"
+
 WORKER = r'''
 import json, math, sys, time
 import corvanis as c
 
-RHO, U0 = 0.01, 0.005
-def light_curve(n):
-    half = n // 2
-    taus = [-3 * RHO + 6 * RHO * (i + 0.5) / half for i in range(half)]
-    tmax = math.sqrt(4.0 - U0 * U0)
-    taus += [-tmax + 2 * tmax * (i + 0.5) / (n - half) for i in range(n - half)]
-    return [math.sqrt(U0 * U0 + t * t) / RHO for t in taus]
+from light_curve import RHO, light_curve
 
 curve = light_curve(2000)
 many = light_curve(10**6)
@@ -78,7 +75,7 @@ def run(threads):
     env = {k: v for k, v in os.environ.items() if k not in ("CORVANIS_NUM_THREADS", "OMP_NUM_THREADS")}
     if threads is not None:
         env["CORVANIS_NUM_THREADS"] = threads
-    done = subprocess.run([sys.executable, "-c", WORKER], env=env, capture_output=True, text=True,
+    done = subprocess.run([sys.executable, "-c", PREAMBLE + WORKER], env=env, capture_output=True, text=True,
                           check=True)
     return json.loads(done.stdout)
 

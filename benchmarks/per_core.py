@@ -22,19 +22,14 @@ import struct
 import subprocess
 import sys
 
+# The worker imports the shared light curve from this folder.
+PREAMBLE = f"import sys; sys.path.insert(0, {os.path.dirname(os.path.abspath(__file__))!r})\n"
+
 WORKER = r'''
 import json, math, statistics, struct, sys, time
 import corvanis
 
-RE, RSTAR, U0 = 1.0, 0.01, 0.005
-RHO = RSTAR / RE
-
-def light_curve(n):
-    half = n // 2
-    taus = [-3 * RHO + 6 * RHO * (i + 0.5) / half for i in range(half)]
-    tmax = math.sqrt(4.0 - U0 * U0)
-    taus += [-tmax + 2 * tmax * (i + 0.5) / (n - half) for i in range(n - half)]
-    return [math.sqrt(U0 * U0 + t * t) / RHO for t in taus]
+from light_curve import RE, RHO, RSTAR, light_curve
 
 curve = light_curve(2000)
 bl = [i / 9 for i in range(10)]
@@ -64,7 +59,7 @@ json.dump(report, sys.stdout)
 
 def run(directory: str, repeat: int) -> dict:
     env = dict(os.environ, PYTHONPATH=os.path.abspath(directory), CORVANIS_NUM_THREADS="1")
-    out = subprocess.run([sys.executable, "-c", WORKER, str(repeat)], env=env, check=True,
+    out = subprocess.run([sys.executable, "-c", PREAMBLE + WORKER, str(repeat)], env=env, check=True,
                          capture_output=True, text=True).stdout
     return json.loads(out)
 
