@@ -102,8 +102,8 @@ LAWS = {
 # Tables sampled uniformly in the angle theta, r = sin(theta), mu = cos(theta):
 # evenly spread in r at the centre and in mu at the limb, where the laws have
 # their square-root edge. 501 samples reach 1e-6 for the quadratic,
-# square-root and logarithmic laws; uniform spacing in r needs over 5000
-# (README, "Limb darkening: other laws").
+# square-root and logarithmic laws; 5001 samples uniform in r are still off
+# by up to 1e-5 (README, "Limb-darkening laws with the module's functions").
 TABLE_SAMPLES = 501
 TABLE_SPACING = "theta"
 
