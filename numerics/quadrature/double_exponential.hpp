@@ -17,6 +17,7 @@
 #include <numbers>
 
 #include "numerics/quadrature/de_nodes.hpp"
+#include "numerics/quadrature/de_refinement.hpp"
 
 namespace quadrature::double_exponential {
 
@@ -43,11 +44,7 @@ IntegrationResult integrate(F&& f, double a, double b, double target) {
     // The target per unit of the [-1, 1] integral, with a safety factor 4.
     const double tau = (target * 0.25) / c;
 
-    double integral = g(0.0) * std::numbers::pi;
-    unsigned evaluations = 1;
-    double delta = std::numeric_limits<double>::max();
-    double error = std::numeric_limits<double>::max();
-
+    detail::Refinement refinement(g(0.0));
     for (const auto& level : DE_NODES) {
         double sum = 0.0;
         for (const Node& node : level) {
@@ -55,28 +52,11 @@ IntegrationResult integrate(F&& f, double a, double b, double target) {
             const double minus = g(-node.abscissa);
             sum = sum + (plus + minus) * node.weight;
         }
-        evaluations += 2 * static_cast<unsigned>(level.size());
-
-        const double delta_prev = delta;
-        const double diff = integral * 0.5 - sum;
-        delta = std::fabs(diff);
-        integral = integral * 0.5 + sum;
-
-        // Levels 1 and 2 only build the step-1/2 sum; no estimate yet.
-        if (evaluations <= 13) {
-            continue;
-        }
-        if (diff == 0.0) {
-            error = 0.0;
-            break;
-        }
-        const double ratio = std::log(delta) / std::log(delta_prev);
-        error = (1.9 < ratio && ratio < 2.1) ? diff * diff : delta;
-        if (error < tau) {
+        if (refinement.add_level(sum, level.size(), tau)) {
             break;
         }
     }
-    return {integral * c, error * c, evaluations};
+    return {refinement.integral() * c, refinement.error() * c, refinement.evaluations()};
 }
 
 }  // namespace quadrature::double_exponential

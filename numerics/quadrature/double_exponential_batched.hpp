@@ -17,6 +17,7 @@
 #include <type_traits>
 
 #include "numerics/quadrature/de_nodes.hpp"
+#include "numerics/quadrature/de_refinement.hpp"
 #include "numerics/quadrature/double_exponential.hpp"
 
 namespace quadrature::double_exponential {
@@ -84,10 +85,7 @@ IntegrationResult integrate_batched(F&& f, double a, double b, double target) {
     detail::map_level(DE_NODES[1], c, d, detail::map_level(DE_NODES[0], c, d, &x[1]));
     evaluate(1 + 2 * (DE_NODES[0].size() + DE_NODES[1].size()));
 
-    double integral = finite(y[0]) * std::numbers::pi;
-    unsigned evaluations = 1;
-    double delta = std::numeric_limits<double>::max();
-    double error = std::numeric_limits<double>::max();
+    detail::Refinement refinement(finite(y[0]));
     const double* values = &y[1];
 
     for (std::size_t k = 0; k < DE_NODES.size(); ++k) {
@@ -103,27 +101,11 @@ IntegrationResult integrate_batched(F&& f, double a, double b, double target) {
             const double minus = finite(*values++);
             sum = sum + (plus + minus) * node.weight;
         }
-        evaluations += 2 * static_cast<unsigned>(level.size());
-
-        const double delta_prev = delta;
-        const double diff = integral * 0.5 - sum;
-        delta = std::fabs(diff);
-        integral = integral * 0.5 + sum;
-
-        if (evaluations <= 13) {
-            continue;
-        }
-        if (diff == 0.0) {
-            error = 0.0;
-            break;
-        }
-        const double ratio = std::log(delta) / std::log(delta_prev);
-        error = (1.9 < ratio && ratio < 2.1) ? diff * diff : delta;
-        if (error < tau) {
+        if (refinement.add_level(sum, level.size(), tau)) {
             break;
         }
     }
-    return {integral * c, error * c, evaluations};
+    return {refinement.integral() * c, refinement.error() * c, refinement.evaluations()};
 }
 
 }  // namespace quadrature::double_exponential
