@@ -13,13 +13,11 @@ namespace ellip::carlson {
 
 using detail::nan_ignoring_max;
 using detail::nan_ignoring_min;
-using detail::rd_rj_series;
+using detail::RJ_MAX_STEPS;
+using detail::RJ_TOLERANCE_FACTOR;
 
 namespace {
 
-// (ε/5)^(-1/8)
-constexpr double RJ_TOLERANCE_FACTOR = 110.67925377307274;
-constexpr int RJ_MAX_STEPS = 100;
 // Above this ratio of y and p the closed forms for y = z lose little to
 // cancellation; closer together, the duplication is used.
 constexpr double RJ_DEGENERATE_RATIO = 1.2;
@@ -141,15 +139,7 @@ EllipResult _elliprj(double x, double y, double z, double p) noexcept {
     }
     if (!converged) return Failure{"elliprj: Fail to converge"};
 
-    const double X = ((A0 - x) * f) / A;
-    const double Y = ((A0 - y) * f) / A;
-    const double Z = ((A0 - z) * f) / A;
-    const double P = ((-X - Y) - Z) * 0.5;
-    const double E2 = X * Y + X * Z + Y * Z - 3 * P * P;
-    const double E3 = X * Y * Z + 2 * E2 * P + 4 * P * P * P;
-    const double E4 = (2 * X * Y * Z + E2 * P + 3 * P * P * P) * P;
-    const double E5 = X * Y * Z * P * P;
-    return f * std::pow(A, -1.5) * rd_rj_series(E2, E3, E4, E5) + 6 * s;
+    return detail::rj_finish(x, y, z, A0, A, f, std::pow(A, -1.5), s);
 }
 
 }  // namespace ellip::carlson

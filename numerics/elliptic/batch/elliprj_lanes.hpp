@@ -18,21 +18,13 @@
 
 namespace ellip::carlson::batch {
 
-// The series that finishes R_D and R_J, term by term as the scalar one.
-template <class V>
-inline V rd_rj_series_lanes(V E2, V E3, V E4, V E5) noexcept {
-    return 1.0 - 3.0 * E2 / 14.0 + E3 / 6.0 + 9.0 * E2 * E2 / 88.0 - 3.0 * E4 / 22.0 -
-           9.0 * E2 * E3 / 52.0 + 3.0 * E5 / 26.0 - E2 * E2 * E2 / 16.0 + 3.0 * E3 * E3 / 40.0 +
-           3.0 * E2 * E4 / 20.0 + 45.0 * E2 * E2 * E3 / 272.0 - 9.0 * (E3 * E4 + E2 * E5) / 68.0;
-}
-
 // Values in lanes; error[i] is null for a lane that succeeded, else the
 // message _elliprj returns for it (the lane's value is then meaningless).
 template <class V>
 inline V elliprj_duplication_lanes(V x, V y, V z, V p, const char** error) noexcept {
     constexpr int N = simd::lanes<V>;
-    constexpr double RJ_TOLERANCE_FACTOR = 110.67925377307274;  // (ε/5)^(-1/8)
-    constexpr int RJ_MAX_STEPS = 100;
+    using detail::RJ_MAX_STEPS;
+    using detail::RJ_TOLERANCE_FACTOR;
 
     const V A0 = ((p + p) + ((x + y) + z)) / 5.0;
     V delta = (p - z) * ((p - y) * (p - x));
@@ -102,19 +94,11 @@ inline V elliprj_duplication_lanes(V x, V y, V z, V p, const char** error) noexc
         if (active[i]) error[i] = "elliprj: Fail to converge";
     }
 
-    const V X = ((A0 - x) * f) / A;
-    const V Y = ((A0 - y) * f) / A;
-    const V Z = ((A0 - z) * f) / A;
-    const V P = ((-X - Y) - Z) * 0.5;
-    const V E2 = X * Y + X * Z + Y * Z - 3.0 * P * P;
-    const V E3 = X * Y * Z + 2.0 * E2 * P + 4.0 * P * P * P;
-    const V E4 = (2.0 * X * Y * Z + E2 * P + 3.0 * P * P * P) * P;
-    const V E5 = X * Y * Z * P * P;
     V A_pow = A;
     for (int i = 0; i < N; ++i) {
         if (!error[i]) A_pow[i] = std::pow(A[i], -1.5);
     }
-    return f * A_pow * rd_rj_series_lanes(E2, E3, E4, E5) + 6.0 * s;
+    return detail::rj_finish(x, y, z, A0, A, f, A_pow, s);
 }
 
 }  // namespace ellip::carlson::batch
