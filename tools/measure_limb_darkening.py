@@ -170,23 +170,25 @@ def us_per_separation(function, *args, repeat=3):
     return best / l.size * 1e6
 
 
+def fresh_linear_reference(u, rho, l):
+    """The linear law's reference at a point off the grid, from fresh
+    references of the uniform and mu profiles."""
+    with mp.workdps(DPS):
+        a_mu = mpf(disk_reference(("mu", (), rho, l))[0])
+        a_uni = mpf(uniform_reference(rho, l))
+        return ((1 - mpf(u)) * a_uni + 2 * mpf(u) / 3 * a_mu) / (1 - mpf(u) / 3)
+
+
 def check_references(refs):
     print("references: linear law directly against the combination of uniform and mu")
     for u, rho, l, v, err in refs["direct"]:
         combo = linear_reference(refs, u, rho, l) if l in LINEAR_SEPARATIONS else None
         if combo is None:
-            # Not on the grid: combine fresh references at this point.
-            with mp.workdps(DPS):
-                a_mu = mpf(disk_reference(("mu", (), rho, l))[0])
-                a_uni = mpf(uniform_reference(rho, l))
-                combo = ((1 - mpf(u)) * a_uni + 2 * mpf(u) / 3 * a_mu) / (1 - mpf(u) / 3)
+            combo = fresh_linear_reference(u, rho, l)
         print(f"  u = {u}, rho = {rho}, l = {l}: difference {rel(combo, v):.1e} "
               f"(quadrature error estimate {err:.1e})")
     u, rho, l, v = refs["brute_2d"]
-    with mp.workdps(DPS):
-        a_mu = mpf(disk_reference(("mu", (), rho, l))[0])
-        a_uni = mpf(uniform_reference(rho, l))
-        combo = ((1 - mpf(u)) * a_uni + 2 * mpf(u) / 3 * a_mu) / (1 - mpf(u) / 3)
+    combo = fresh_linear_reference(u, rho, l)
     print(f"  2-D quadrature of the point-source magnification, u = {u}, rho = {rho}, "
           f"l = {l}: difference {rel(v, combo):.1e}")
 
