@@ -1,0 +1,70 @@
+// Far-field magnification of a radially symmetric source: the mean of the
+// point-source magnification over a circle of radius t is
+// sum_k Laplacian^k A * t^{2k} / (4^k (k!)^2), and averaging over the source's
+// brightness gives
+//
+//   A(u, rho) = sum_k M_k(u) <r^{2k}> (rho/u)^{2k},
+//
+// <r^{2k}> the brightness-weighted moments (r in source radii). With w = u^2,
+// A(w) = (w + 2)/sqrt(w (w + 4)) solves w (w + 2)(w + 4) A' + 4A = 0; its
+// scaled Taylor coefficients e_n = A^(n)(w0) w0^n / n! about w0 = u^2 follow
+// a four-term forward recurrence, and
+//   M_k = sum_{j=0..k} e_{k+j} C(k+j, 2j) C(2j, j).
+// The series converges like (rho/u)^{2k}; from u = 2 rho on, double precision
+// keeps it to about 1e-15.
+#pragma once
+
+#include <array>
+
+#include "numerics/lensing/point_source.hpp"
+
+namespace lensing {
+
+class MeanValueSeries {
+public:
+    static constexpr int max_terms = 64;
+
+    explicit MeanValueSeries(double u) noexcept {
+        const double w0 = u * u;
+        beyond_ = w0 > 1e100;
+        e_[0] = point_source_of_w(w0);
+        if (beyond_) return;
+        const double D = (w0 + 2.0) * (w0 + 4.0);
+        a_ = ((3.0 * w0 + 12.0) * w0 + 8.0) / D;
+        b_ = 4.0 / D;
+        c_ = (3.0 * w0 + 6.0) * w0 / D;
+        d_ = w0 * (w0 / D);
+    }
+
+    // M_k for k = 0, 1, ... in turn; 0 past max_terms.
+    double next() noexcept {
+        const int k = k_++;
+        if (k >= max_terms || (beyond_ && k > 0)) return 0.0;
+        while (computed_ < 2 * k) extend();
+        double sum = 0.0;
+        double c = 1.0;  // C(k+j, 2j) C(2j, j)
+        for (int j = 0; j <= k; ++j) {
+            sum += e_[k + j] * c;
+            c *= static_cast<double>((k + j + 1) * (k - j)) / static_cast<double>((j + 1) * (j + 1));
+        }
+        return sum;
+    }
+
+private:
+    // e_{n+1} = -[(a n + b) e_n + c (n - 1) e_{n-1} + d (n - 2) e_{n-2}] / (n + 1).
+    void extend() noexcept {
+        const int n = computed_;
+        const double en1 = n >= 1 ? e_[n - 1] : 0.0;
+        const double en2 = n >= 2 ? e_[n - 2] : 0.0;
+        e_[n + 1] = -((a_ * n + b_) * e_[n] + c_ * (n - 1) * en1 + d_ * (n - 2) * en2) / (n + 1);
+        ++computed_;
+    }
+
+    std::array<double, 2 * max_terms> e_{};
+    double a_ = 0.0, b_ = 0.0, c_ = 0.0, d_ = 0.0;
+    int computed_ = 0;
+    int k_ = 0;
+    bool beyond_ = false;
+};
+
+}  // namespace lensing
