@@ -44,11 +44,13 @@ void far_field(double u, double rho, const LawSet& set, double rtol, Workspace& 
             ws.term[j] = k < static_cast<int>(m.size()) ? M * m[k] : 0.0;
             ws.integral[j] += ws.term[j];
         }
-        // Two terms in a row below a hundredth of rtol ends the sum: the terms
-        // fall by at least (rho/u)^2 <= 1/4 from one to the next.
+        // Two terms in a row below a tenth of rtol end the sum: from u = 2 rho
+        // on, each term is at most about 0.6 (rho/u)^2 <= 0.15 of the one
+        // before, so the rest adds less than a fifth of the last. (One small
+        // term alone could be a zero of M_k.)
         for (std::size_t l = 0; l < set.laws && !more; ++l) {
             const double total = law_sum(set, l, ws.integral.data(), true);
-            more = !(std::fabs(law_sum(set, l, ws.term.data(), true)) <= 0.01 * rtol * std::fabs(total));
+            more = !(std::fabs(law_sum(set, l, ws.term.data(), true)) <= 0.1 * rtol * std::fabs(total));
         }
         quiet = more ? 0 : quiet + 1;
         if (quiet == 2) break;

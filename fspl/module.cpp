@@ -62,7 +62,7 @@ PyObject* magnification(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     const Py_ssize_t n = u.count<double>();
     const Py_ssize_t nb = kinds.count<std::int64_t>();
     const Py_ssize_t nw = weights.count<double>() - 1;
-    if (rho.count<double>() != n || exponents.count<double>() != nb || fluxes.count<double>() != nb ||
+    if ((rho.count<double>() != n && rho.count<double>() != 1) || exponents.count<double>() != nb || fluxes.count<double>() != nb ||
         offsets.count<std::int64_t>() != nb + 1 || nb == 0 || nw <= 0 || nw % nb != 0 ||
         moments.count<double>() % nb != 0 || values.count<double>() != breaks.count<double>() ||
         slopes.count<double>() != breaks.count<double>() || out.count<double>() != (nw / nb) * n) {
@@ -106,6 +106,7 @@ PyObject* magnification(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
         const fspl::LawSet set{bases, {weights.data<double>(), static_cast<std::size_t>(nw)}, laws, law_flux};
         const double* pu = u.data<double>();
         const double* prho = rho.data<double>();
+        const std::size_t rho_step = rho.count<double>() == 1 ? 0 : 1;  // one radius for all
         double* pout = static_cast<double*>(out.view.buf);
         const auto count = static_cast<std::size_t>(n);
         corvanis::parallel::parallel_for(
@@ -114,7 +115,7 @@ PyObject* magnification(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
                 fspl::Workspace ws;
                 std::vector<double> row(laws);
                 for (std::size_t i = begin; i < end; ++i) {
-                    fspl::magnification(pu[i], prho[i], set, rtol, ws, row.data());
+                    fspl::magnification(pu[i], prho[i * rho_step], set, rtol, ws, row.data());
                     for (std::size_t l = 0; l < laws; ++l) pout[l * count + i] = row[l];
                 }
             });

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 
 #include "numerics/lensing/point_source.hpp"
 
@@ -24,6 +25,20 @@ class MeanValueSeries {
 public:
     static constexpr int max_terms = 64;
 
+private:
+    // 1/(n + 1) and 1/(n + 1)^2, so that the loops multiply instead of divide.
+    static constexpr std::array<double, 2 * max_terms> reciprocal = [] {
+        std::array<double, 2 * max_terms> r{};
+        for (std::size_t n = 0; n < r.size(); ++n) r[n] = 1.0 / static_cast<double>(n + 1);
+        return r;
+    }();
+    static constexpr std::array<double, max_terms + 1> reciprocal_square = [] {
+        std::array<double, max_terms + 1> r{};
+        for (std::size_t n = 0; n < r.size(); ++n) r[n] = 1.0 / static_cast<double>((n + 1) * (n + 1));
+        return r;
+    }();
+
+public:
     explicit MeanValueSeries(double u) noexcept {
         const double w0 = u * u;
         beyond_ = w0 > 1e100;
@@ -45,7 +60,7 @@ public:
         double c = 1.0;  // C(k+j, 2j) C(2j, j)
         for (int j = 0; j <= k; ++j) {
             sum += e_[k + j] * c;
-            c *= static_cast<double>((k + j + 1) * (k - j)) / static_cast<double>((j + 1) * (j + 1));
+            c *= static_cast<double>((k + j + 1) * (k - j)) * reciprocal_square[j];
         }
         return sum;
     }
@@ -56,11 +71,11 @@ private:
         const int n = computed_;
         const double en1 = n >= 1 ? e_[n - 1] : 0.0;
         const double en2 = n >= 2 ? e_[n - 2] : 0.0;
-        e_[n + 1] = -((a_ * n + b_) * e_[n] + c_ * (n - 1) * en1 + d_ * (n - 2) * en2) / (n + 1);
+        e_[n + 1] = -((a_ * n + b_) * e_[n] + c_ * (n - 1) * en1 + d_ * (n - 2) * en2) * reciprocal[n];
         ++computed_;
     }
 
-    std::array<double, 2 * max_terms> e_{};
+    std::array<double, 2 * max_terms> e_;  // e_0 .. e_computed_
     double a_ = 0.0, b_ = 0.0, c_ = 0.0, d_ = 0.0;
     int computed_ = 0;
     int k_ = 0;

@@ -3,7 +3,8 @@ call into the compiled core."""
 
 from __future__ import annotations
 
-from typing import Sequence, Union, overload
+import functools
+from typing import NamedTuple, Sequence, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -102,34 +103,64 @@ def magnification(u: npt.ArrayLike, rho: npt.ArrayLike,
     >>> fs.magnification([0.05, 0.5], 0.1, [fs.Linear(0.6), fs.Quadratic(0.4, 0.2)]).shape
     (2, 2)
     """
-    laws, many = _as_laws(law)
-    rtol = _check_rtol(rtol)
+    call = _prepare(law, rtol)
     u_arr = np.asarray(u, dtype=float)
     rho_arr = np.asarray(rho, dtype=float)
-    bad = ~(rho_arr > 0) | ~np.isfinite(rho_arr)
-    if bad.any():
-        raise _first_bad("rho", rho_arr, bad, "positive and finite")
-    bad = u_arr < 0
-    if bad.any():
-        raise _first_bad("u", u_arr, bad, "non-negative")
+    if rho_arr.ndim == 0:
+        # One radius for every epoch: the core takes it as it is.
+        if not 0.0 < float(rho_arr) < np.inf:
+            raise _first_bad("rho", rho_arr, np.asarray(True), "positive and finite")
+        shape = u_arr.shape
+        u_flat = np.ascontiguousarray(u_arr.reshape(-1))
+        rho_flat = rho_arr.reshape(1)
+    else:
+        bad = ~(rho_arr > 0) | ~np.isfinite(rho_arr)
+        if bad.any():
+            raise _first_bad("rho", rho_arr, bad, "positive and finite")
+        u_b, rho_b = np.broadcast_arrays(u_arr, rho_arr)
+        shape = u_b.shape
+        u_flat = np.ascontiguousarray(u_b).reshape(-1)
+        rho_flat = np.ascontiguousarray(rho_b).reshape(-1)
+    if u_arr.ndim == 0:
+        if float(u_arr) < 0.0:
+            raise _first_bad("u", u_arr, np.asarray(True), "non-negative")
+    else:
+        bad = u_arr < 0
+        if bad.any():
+            raise _first_bad("u", u_arr, bad, "non-negative")
+    out = np.empty((call.laws, u_flat.size))
+    _core.magnification(u_flat, rho_flat, *call.arrays, out)
+    out = out.reshape((call.laws,) + shape)
+    result = out if call.many else out[0]
+    return result[()] if result.ndim == 0 else result
+
+
+class _Call(NamedTuple):
+    arrays: Tuple[np.ndarray, ...]  # the core's arguments after u and rho
+    laws: int
+    many: bool
+
+
+@functools.lru_cache(maxsize=512)
+def _prepared(laws: Tuple[Law, ...], many: bool, rtol: float) -> _Call:
+    rtol = _check_rtol(rtol)
     packed = pack(laws)
-    fluxes = law_fluxes(packed)
-    for i, flux in enumerate(fluxes):
+    for i, flux in enumerate(law_fluxes(packed)):
         if not flux > 0:
             name = "law" if not many else f"law[{i}]"
             raise ValueError(f"{name} must have a positive total flux; got {flux!r} for {laws[i]!r}")
-    u_b, rho_b = np.broadcast_arrays(u_arr, rho_arr)
-    shape = u_b.shape
-    u_flat = np.ascontiguousarray(u_b, dtype=float).reshape(-1)
-    rho_flat = np.ascontiguousarray(rho_b, dtype=float).reshape(-1)
-    out = np.empty((len(laws), u_flat.size))
     weights = np.append(packed.weights.reshape(-1), rtol)
-    _core.magnification(u_flat, rho_flat, packed.kinds, packed.exponents, packed.fluxes,
-                        packed.moments, packed.offsets, packed.breaks, packed.values,
-                        packed.slopes, weights, out)
-    out = out.reshape((len(laws),) + shape)
-    result = out if many else out[0]
-    return result[()] if result.ndim == 0 else result
+    arrays = (packed.kinds, packed.exponents, packed.fluxes, packed.moments, packed.offsets,
+              packed.breaks, packed.values, packed.slopes, weights)
+    return _Call(arrays, len(laws), many)
+
+
+def _prepare(law: Union[Law, Sequence[Law]], rtol: float) -> _Call:
+    laws, many = _as_laws(law)
+    try:
+        return _prepared(laws, many, float(rtol))
+    except TypeError:  # an unhashable sequence element cannot reach here; rtol not a number
+        raise TypeError(f"rtol must be a number; got {type(rtol).__name__}") from None
 
 
 def light_curve(t: npt.ArrayLike, t0: float, u0: float, tE: float, rho: float,
