@@ -39,18 +39,43 @@ exact binary doubles written in the JSON (so mu^0.3 means mu^0.299999...
 of the double 0.3, as the package will receive it). Values: 25 significant
 digits, as strings.
 
+Gradients (--gradients, a separate run; writes
+tests/python/data/fspl_gradient_references.json): dA_b/du and dA_b/drho at the
+same points except x = u/rho = 1 exactly (they diverge there), without
+differentiating the singular integrand:
+  * rho d/drho (F A) = 2 b(1) (A_ring(u, rho) - c) - int (4 r b + 2 r^2 b') (A_ring - c) dr
+    (integration by parts of r d/dr A_ring(u, r rho); any constant c will do,
+    c = A_disk(u, rho) keeps the integrand of the size of the result);
+  * A is unchanged when u, rho and the Einstein radius scale together, so
+    u dA/du = <g> - rho dA/drho, <g> the profile mean of
+    g(x) = x A_ps'(x) = -8/(x (x^2 + 4)^(3/2)); its ring mean is
+    (u d/du + R d/dR) A_ring = d/dlam A_ring(lam u, lam R) at lam = 1, taken
+    by a complex step (lam = 1 + i 10^-dps) through the same cel.
+The working precision is 32 digits plus those lost to cancellation (far from
+the source dA/drho is of relative size (rho/u)^2 u^-4; near u = 0, u dA/du is
+a difference of terms (u/rho)^-2 larger), estimated per point from the
+uniform disk; the tanh-sinh tolerance is set against the size of each
+derivative. "error_du"/"error_drho" are the summed last-level changes,
+relative, and must be below 1e-18. Gradient self-checks: fourth-order finite
+differences of the values' quadrature at 60 digits (10 points, every basis),
+the note's rim identity dA_disk/du = (2/rho) <A_ps cos theta> and its
+dA_disk/drho = 2 (A_ring - A_disk)/rho, the complex step against a numerical
+derivative, and the by-product A against fspl_references.json.
+
 Self-checks (before writing; worst relative disagreement printed, the run
 fails above the stated limits): the note ../shared/notes/finite-source-math.md
 (1) uniform-disk closed form from the complements (Carlson R_F, R_G, R_J)
 against "mu^0" on the whole grid; (2) disk superposition for "mu^1" and
 "mu^0.5"; (3) mean-value series (note's M_k recurrence) for "mu^0" and
-"mu^1" at u >= 2 rho; (4) the u = 0 closed forms; plus the ring closed form
-here against gen_truth_grid.ring_mean and a direct ring average, and the
-fluxes against the quadrature.
+"mu^1" at u >= 2 rho; (4) the u = 0 closed forms; plus (5) the two tables
+by mpmath's own quad over gen_truth_grid.ring_mean at three points, the ring
+closed form here against gen_truth_grid.ring_mean and a direct ring average,
+and the fluxes against the quadrature.
 
 Usage (from the repository root, on ONE process; about 9 minutes on one core
 of this machine: 5 for the 221 points, 4 for the self-checks):
     python3 tools/gen_fspl_references.py                # values
+    python3 tools/gen_fspl_references.py --gradients    # gradients (about 17 minutes)
     python3 tools/gen_fspl_references.py --quick        # a few points, no write
 """
 
@@ -63,19 +88,21 @@ import time
 from pathlib import Path
 
 import numpy as np
-from mpmath import mp, mpf
+from mpmath import mp, mpc, mpf
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from gen_truth_grid import (point_source, ring_by_quadrature,  # noqa: E402
-                            ring_mean, uniform_disk)
+                            ring_mean, split_points, uniform_disk)
 
 ROOT = Path(__file__).resolve().parent.parent
 OUTPUT = ROOT / "tests" / "python" / "data" / "fspl_references.json"
+GRAD_OUTPUT = ROOT / "tests" / "python" / "data" / "fspl_gradient_references.json"
 
 RING_DPS = 50            # ring closed form and all node arithmetic
 STORED_DIGITS = 25
 QUAD_TOL = mpf("1e-25")  # per-level change allowed, relative to each total
 MAX_QUAD_ERROR = 1e-21   # stored error estimates must be below this
+MAX_GRAD_ERROR = 1e-18   # the same for the derivatives
 FIRST_LEVEL, MAX_LEVEL = 3, 9
 
 RHOS = [1e-5, 1e-3, 0.01, 0.1, 1.0, 10.0, 100.0]
@@ -149,11 +176,26 @@ def ring(u, R, d):
     return 2 * cel(kc, p, 2 + d2, 2 * p + d2) / (s * mp.sqrt(big_l) * mp.pi)
 
 
+def ring_scaling_derivative(u, R, d, eta):
+    """(A_ring, (u d/du + R d/dR) A_ring): A_ring(lam u, lam R) with d and s
+    scaled by lam = 1 + i eta (complex step; n = 4uR/s^2 does not change)."""
+    lam = mpc(1, eta)
+    s = lam * (u + R)
+    dd = lam * d
+    d2 = dd * dd
+    s2 = s * s
+    big_l = 4 + d2
+    p = (d * d) / ((u + R) ** 2)
+    kc = mp.sqrt(d2 * (s2 + 4) / (s2 * big_l))
+    val = 2 * cel(kc, p, 2 + d2, 2 * p + d2) / (s * mp.sqrt(big_l) * mp.pi)
+    return val.real, val.imag / eta
+
+
 # ---------------------------------------------------------------- bases
 
 def exact(v):
-    """mpf of an exact double."""
-    return mpf(float(v))
+    """mpf of an exact double (an mpf is kept as it is)."""
+    return v if isinstance(v, mpf) else mpf(float(v))
 
 
 class Bases:
@@ -316,7 +358,7 @@ def pieces_for(u, rho, bases, extra_geometric=True):
     return [Piece(a, b, pts[a], pts[b], dval(a), dval(b)) for a, b in zip(keys[:-1], keys[1:])]
 
 
-def integrate(pieces, node_fn, nvals, rel_tol, ymax, rho):
+def integrate(pieces, node_fn, nvals, rel_tol, ymax, rho, scale=None):
     """Tanh-sinh over every piece of the vector integrand node_fn(r, omr, d, piece).
     Returns (totals, error_estimates) with error estimates the summed last-level
     changes. Levels are added per piece until every component's change is below
@@ -353,7 +395,8 @@ def integrate(pieces, node_fn, nvals, rel_tol, ymax, rho):
         results.append([est_prev, est])
         levels.append(FIRST_LEVEL + 1)
     totals = [sum(res[-1][j] for res in results) for j in range(nvals)]
-    scale = [abs(t) for t in totals]
+    if scale is None:
+        scale = [abs(t) for t in totals]
     for i, piece in enumerate(pieces):
         while True:
             cur, prev = results[i][-1], results[i][-2]
@@ -390,6 +433,117 @@ def value_point(u_d, rho_d, bases, fluxes):
     values = [t / f for t, f in zip(totals, fluxes)]
     rel = [float(e / abs(t)) for e, t in zip(errors, totals)]
     return values, rel, {"pieces": len(pieces), "max_level": max(levels)}
+
+
+# ---------------------------------------------------------------- gradients
+
+def gradient_scales(u_d, rho_d):
+    """Rough |rho dA/drho| / A and |u dA/du| / A of the uniform disk (Witt & Mao
+    closed form of gen_truth_grid at 150 digits), and the disk value itself:
+    they set the working precision and the quadrature tolerance."""
+    with mp.workdps(150):
+        u, rho = exact(u_d), exact(rho_d)
+        a = uniform_disk(u, rho)
+        est_rho = abs(2 * (ring(u, rho, rho - u) - a)) / a
+        if u == 0:
+            est_u = None
+        else:
+            h = u * mpf("1e-4") * min(1, abs(u - rho) / u)
+            est_u = abs(uniform_disk(u + h, rho) - a) / h * u / a
+        return a, est_rho, est_u
+
+
+def gradient_point(u_d, rho_d, bases, fluxes, limbs):
+    """(A, dA/du, dA/drho, rel. error estimates) of every basis at (u, rho).
+
+    rho d/drho (F A) = 2 b(1) (A_ring(u, rho) - c) - int (4 r b + 2 r^2 b') (A_ring - c) dr
+    u dA/du          = <g> - rho dA/drho,   <g> = int 2 r b G_ring dr / F,
+    with c = A_disk(u, rho) (any constant will do; this one keeps the
+    integrand of the size of the derivative)."""
+    a_disk, est_rho, est_u = gradient_scales(u_d, rho_d)
+    smallest = min(est_rho, est_u) if est_u is not None else est_rho
+    lost = max(0, int(mp.ceil(-mp.log10(smallest))))
+    kappa = 1 + (est_rho / est_u if est_u else 0)       # cancellation in u dA/du
+    lost_u = max(0, int(mp.ceil(mp.log10(kappa))))
+    dps = 32 + lost + lost_u
+    with mp.workdps(dps):
+        u, rho = exact(u_d), exact(rho_d)
+        c = +a_disk
+        eta = mpf(10) ** (-dps)
+        pieces = pieces_for(u, rho, bases)
+        nb = bases.n
+        for piece in pieces:
+            rmid = (piece.a + piece.b) / 2
+            piece.seg = bases.segments(rmid, mp.sqrt(1 - rmid * rmid))
+
+        def node_fn(r, omr, d, piece):
+            a_ring, g_ring = ring_scaling_derivative(u, r * rho, d, eta)
+            vals, ders = bases.values(r, omr, piece.seg, derivative=True)
+            dev = a_ring - c
+            out = []
+            for v, dv in zip(vals, ders):
+                out.append(2 * r * v * a_ring)                    # F A
+                out.append((4 * r * v + 2 * r * r * dv) * dev)    # by parts
+                out.append(2 * r * v * g_ring)                    # F <g>
+            return out
+
+        # Absolute accuracy wanted: 1e-25 of |F| A for F A, of |F rho dA/drho|
+        # for the by-parts integral and of |F u dA/du| for F <g>.
+        scale = []
+        for f in fluxes:
+            base = abs(f) * c
+            scale += [base, base * est_rho, base * (est_u if est_u else est_rho)]
+        totals, errors, levels = integrate(pieces, node_fn, 3 * nb, mpf("1e-25"), 400, rho,
+                                           scale)
+        a_limb_dev = ring(u, rho, rho - u) - c
+        results = []
+        for j in range(nb):
+            fa, byparts, fg = totals[3 * j: 3 * j + 3]
+            ea, eb, eg = errors[3 * j: 3 * j + 3]
+            f = fluxes[j]
+            rho_drho = (2 * limbs[j] * a_limb_dev - byparts) / f
+            g_mean = fg / f
+            u_du = g_mean - rho_drho
+            err_drho = eb / abs(f * rho_drho)
+            err_du = (eg + eb) / abs(f * u_du) if u != 0 else mpf(0)
+            results.append((fa / f, u_du / u if u != 0 else mpf(0), rho_drho / rho,
+                            float(err_du), float(err_drho), float(ea / abs(fa))))
+        return results, {"dps": dps, "pieces": len(pieces), "max_level": max(levels)}
+
+
+def fd_gradient(u_d, rho_d, bases, fluxes, dps=60):
+    """dA/du, dA/drho of every basis by a fourth-order central difference of
+    the values' own quadrature (at dps digits, tolerance 1e-40)."""
+    global QUAD_TOL
+    saved = QUAD_TOL
+    QUAD_TOL = mpf("1e-40")
+    try:
+        with mp.workdps(dps):
+            u, rho = exact(u_d), exact(rho_d)
+            scale = min(abs(u - rho), rho, max(u, rho))
+            h = scale * mpf("1e-6")
+
+            def vals(uu, rr):
+                # value_point takes doubles only to make mpf of them; pass mpf.
+                return value_point(uu, rr, bases, fluxes)[0]
+
+            out = []
+            for which in ("u", "rho"):
+                f = {}
+                for k in (-2, -1, 1, 2):
+                    f[k] = vals(u + k * h, rho) if which == "u" else vals(u, rho + k * h)
+                out.append([(8 * (f[1][j] - f[-1][j]) - (f[2][j] - f[-2][j])) / (12 * h)
+                            for j in range(bases.n)])
+            return out
+    finally:
+        QUAD_TOL = saved
+
+
+def rim_cosine_derivative(u_d, rho_d):
+    """Note: dA_disk/du = (2/rho) <A_ps cos theta> over the source's rim."""
+    u, rho = exact(u_d), exact(rho_d)
+    f = lambda th: point_source(mp.sqrt(u * u + rho * rho + 2 * u * rho * mp.cos(th))) * mp.cos(th)
+    return 2 / rho * mp.quad(f, [0, mp.pi / 2, mp.pi]) / mp.pi
 
 
 # ---------------------------------------------------------------- self-checks
@@ -551,6 +705,30 @@ def self_checks(points, results, bases, fluxes, strict=True):
             for name, v in (("mu^0", a1), ("mu^2", a_mu2), ("mu^1", a_mu)):
                 worst = max(worst, abs(v / res["raw"][name] - 1))
         report["4_u0_closed_forms_mu^0_mu^1_mu^2"] = worst
+
+        # (5) The two tables by another quadrature: mpmath's quad (split at
+        # r0, at the breakpoints and around r0) over gen_truth_grid.ring_mean.
+        worst = mpf(0)
+        with mp.workdps(30):
+            tr_r, tr_i = bases.tr_r, bases.tr_i
+            tm_mu, tm_i = bases.tm_mu, bases.tm_i
+
+            def interp(xs, ys, v):
+                j = max(k for k in range(len(xs) - 1) if xs[k] <= v)
+                return ys[j] + (ys[j + 1] - ys[j]) * (v - xs[j]) / (xs[j + 1] - xs[j])
+
+            profiles = {"table_r": lambda r: interp(tr_r, tr_i, r),
+                        "table_mu": lambda r: interp(tm_mu, tm_i, mp.sqrt(1 - r * r))}
+            for (u_d, rho_d, x, kind), res in zip(points, results):
+                if kind != "grid" or (rho_d, x) not in ((0.01, 0.7), (1.0, 1.3), (100.0, 0.99)):
+                    continue
+                u, rho = exact(u_d), exact(rho_d)
+                l, g = u / rho, 1 / (rho * rho)
+                pts = sorted(set(split_points(l)) | set(bases.breaks))
+                for name, prof in profiles.items():
+                    val = mp.quad(lambda r: 2 * r * prof(r) * ring_mean(l, r, g), pts)
+                    worst = max(worst, abs(val / fluxes[idx[name]] / res["raw"][name] - 1))
+        report["5_tables_by_mpmath_quad_over_ring_mean"] = worst
     return report
 
 
@@ -590,15 +768,21 @@ CONVENTIONS = (
 
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--gradients", action="store_true",
+                        help="write the gradient references instead of the values")
     parser.add_argument("--quick", action="store_true", help="a few points, no files written")
     parser.add_argument("--only", type=int, nargs="*", help="point indices (testing)")
     parser.add_argument("--output", type=Path, default=OUTPUT)
+    parser.add_argument("--grad-output", type=Path, default=GRAD_OUTPUT)
     args = parser.parse_args(argv)
 
     t_start = time.time()
     mp.dps = RING_DPS
     bases = Bases()
     fluxes = bases.fluxes()
+    if args.gradients:
+        grad_main(args, bases, fluxes)
+        return
     points = grid_points()
     if args.quick:
         points = [pt for i, pt in enumerate(points) if i % 23 in (0, 5, 8, 9, 16)][:12]
@@ -635,7 +819,8 @@ def main(argv=None):
               "1_uniform_disk_complements_vs_mu^0_all_points": 1e-20,
               "2_disk_superposition_mu^1_mu^0.5": 1e-20,
               "3_mean_value_series_mu^0_mu^1": 1e-20,
-              "4_u0_closed_forms_mu^0_mu^1_mu^2": 1e-20}
+              "4_u0_closed_forms_mu^0_mu^1_mu^2": 1e-20,
+              "5_tables_by_mpmath_quad_over_ring_mean": 1e-15}
     failed = [k for k, lim in limits.items() if not report[k] <= lim]
     if worst_err > MAX_QUAD_ERROR:
         failed.append(f"quadrature error estimate {worst_err:.1e}")
@@ -660,6 +845,148 @@ def main(argv=None):
     args.output.parent.mkdir(parents=True, exist_ok=True)
     args.output.write_text(json.dumps(doc, indent=1) + "\n")
     print(f"wrote {args.output} ({len(points)} points, {time.time() - t_start:.0f} s)",
+          file=sys.stderr)
+
+
+def gradient_self_checks(points, grads, bases, fluxes):
+    """Independent checks of the gradient references; worst relative
+    disagreements (the note's uniform-disk identities included)."""
+    idx = {name: j for j, name in enumerate(BASIS_NAMES)}
+    report = {}
+    # Complex step through cel against a numerical derivative along lam.
+    worst = mpf(0)
+    with mp.workdps(60):
+        for u, R in [("0.3", "0.7"), ("1", "1.000000000001"), ("1e-5", "3e-6"),
+                     ("0", "0.5"), ("2", "1.9"), ("100", "0.001")]:
+            u, R = mpf(u), mpf(R)
+            _, g_cs = ring_scaling_derivative(u, R, R - u, mpf(10) ** -60)
+            with mp.workdps(120):
+                g_num = mp.diff(lambda lam: ring(lam * u, lam * R, lam * (R - u)), mpf(1))
+            worst = max(worst, abs(g_cs / g_num - 1))
+    report["G0_ring_complex_step_vs_numerical_derivative"] = worst
+    by_key = {(p[1], p[2]): g for p, g in zip(points, grads)}
+    # Fourth-order differences of the values' own quadrature, every basis.
+    worst_u = worst_r = mpf(0)
+    for rho, x in [(1e-3, 0.3), (1e-3, 1 - 1e-6), (1e-3, 1.01), (1e-3, 2.5), (1.0, 0.7),
+                   (1.0, 1 + 1e-9), (1.0, 5.0), (100.0, 0.3), (100.0, 1.3), (0.01, 30.0)]:
+        if (rho, x) not in by_key:
+            continue
+        g = by_key[(rho, x)]
+        du, drho = fd_gradient(x * rho, rho, bases, fluxes)
+        for j in range(bases.n):
+            worst_u = max(worst_u, abs(du[j] / g["raw_du"][j] - 1))
+            worst_r = max(worst_r, abs(drho[j] / g["raw_drho"][j] - 1))
+    report["G1_finite_differences_of_value_quadrature_du"] = worst_u
+    report["G1_finite_differences_of_value_quadrature_drho"] = worst_r
+    # Note: dA_disk/du = (2/rho) <A_ps cos theta> over the rim.
+    worst = mpf(0)
+    with mp.workdps(45):
+        for (u_d, rho_d, x, kind), g in zip(points, grads):
+            if kind == "grid" and x in (0.3, 0.7, 1.3, 2.5, 5.0):
+                worst = max(worst, abs(rim_cosine_derivative(u_d, rho_d) / g["raw_du"][idx["mu^0"]] - 1))
+    report["G2_note_rim_identity_dA_disk_du"] = worst
+    # Note: dA_disk/drho = 2 (A_ring(u, rho) - A_disk(u, rho)) / rho, with the
+    # note's complement form of A_disk, at 200 digits, every point.
+    worst = mpf(0)
+    with mp.workdps(200):
+        for (u_d, rho_d, x, kind), g in zip(points, grads):
+            u, rho = exact(u_d), exact(rho_d)
+            v = 2 * (ring(u, rho, rho - u) - note_uniform_disk(u, rho)) / rho
+            worst = max(worst, abs(v / g["raw_drho"][idx["mu^0"]] - 1))
+    report["G3_note_identity_dA_disk_drho_all_points"] = worst
+    # The by-product A against the committed values (another precision,
+    # another truncation of the tanh-sinh sums).
+    worst = None
+    if OUTPUT.exists():
+        ref = {(p["u"], p["rho"]): p["A"] for p in json.loads(OUTPUT.read_text())["points"]}
+        worst = mpf(0)
+        for (u_d, rho_d, x, kind), g in zip(points, grads):
+            if (u_d, rho_d) in ref:
+                for j, name in enumerate(BASIS_NAMES):
+                    worst = max(worst, abs(g["raw_a"][j] / mpf(ref[(u_d, rho_d)][name]) - 1))
+    report["G4_A_by_product_vs_fspl_references_json"] = worst
+    # Far away: the derivatives approach the point source's.
+    worst = mpf(0)
+    with mp.workdps(40):
+        for (u_d, rho_d, x, kind), g in zip(points, grads):
+            if x == 1e6:
+                u = exact(u_d)
+                dps_du = -8 / (u * u * (u * u + 4) ** mpf(1.5))
+                worst = max(worst, max(abs(v / dps_du - 1) for v in g["raw_du"]))
+    report["G5_far_field_x=1e6_vs_point_source_derivative (information)"] = worst
+    return report
+
+
+def grad_main(args, bases, fluxes):
+    t_start = time.time()
+    limbs = bases.limb()
+    points = [pt for pt in grid_points() if pt[2] != 1.0]
+    if args.quick:
+        points = [pt for i, pt in enumerate(points) if i % 22 in (2, 7, 8, 13, 21)][:10]
+    if args.only:
+        points = [points[i] for i in args.only]
+    grads = []
+    for i, (u_d, rho_d, x, kind) in enumerate(points):
+        t0 = time.time()
+        res, info = gradient_point(u_d, rho_d, bases, fluxes, limbs)
+        with mp.workdps(40):
+            u = exact(u_d)
+            dps_du = -8 / (u * u * (u * u + 4) ** mpf(1.5)) if u != 0 else None
+        grads.append({
+            "u": u_d, "rho": rho_d, "x": x, "set": kind,
+            "dA_ps_du": fmt(dps_du) if dps_du is not None else "-inf",
+            "dA_du": {n: fmt(r[1]) for n, r in zip(BASIS_NAMES, res)},
+            "dA_drho": {n: fmt(r[2]) for n, r in zip(BASIS_NAMES, res)},
+            "error_du": {n: float(f"{r[3]:.2e}") for n, r in zip(BASIS_NAMES, res)},
+            "error_drho": {n: float(f"{r[4]:.2e}") for n, r in zip(BASIS_NAMES, res)},
+            "working_digits": info["dps"],
+            "raw_a": [r[0] for r in res], "raw_du": [r[1] for r in res],
+            "raw_drho": [r[2] for r in res],
+        })
+        worst = max(max(r[3], r[4]) for r in res)
+        print(f"[{i + 1}/{len(points)}] rho={rho_d!r} x={x!r} dps={info['dps']} "
+              f"pieces={info['pieces']} level={info['max_level']} err={worst:.1e} "
+              f"{time.time() - t0:.1f}s", file=sys.stderr, flush=True)
+    worst_err = max(max(max(g["error_du"].values()), max(g["error_drho"].values())) for g in grads)
+    print(f"gradients: {len(points)} points in {time.time() - t_start:.0f} s, worst error "
+          f"estimate {worst_err:.1e}", file=sys.stderr)
+    t0 = time.time()
+    report = gradient_self_checks(points, grads, bases, fluxes)
+    for k, v in report.items():
+        print(f"  check {k}: {mp.nstr(v, 3) if v is not None else 'skipped'}", file=sys.stderr)
+    print(f"gradient self-checks {time.time() - t0:.0f} s", file=sys.stderr)
+    limits = {"G0_ring_complex_step_vs_numerical_derivative": 1e-40,
+              "G1_finite_differences_of_value_quadrature_du": 1e-18,
+              "G1_finite_differences_of_value_quadrature_drho": 1e-18,
+              "G2_note_rim_identity_dA_disk_du": 1e-18,
+              "G3_note_identity_dA_disk_drho_all_points": 1e-18,
+              "G4_A_by_product_vs_fspl_references_json": 1e-20}
+    failed = [k for k, lim in limits.items() if report[k] is not None and not report[k] <= lim]
+    if worst_err > MAX_GRAD_ERROR:
+        failed.append(f"gradient error estimate {worst_err:.1e}")
+    if failed:
+        raise SystemExit(f"gradient self-check failed: {failed}")
+    if args.quick or args.only:
+        return
+    doc = {
+        "description": "30-digit reference derivatives dA/du and dA/drho of the finite-source "
+                       "point-lens magnification, per basis brightness profile, for corvanis_fspl; "
+                       "the points of fspl_references.json except x = u/rho = 1 exactly, where "
+                       "they diverge.",
+        "generator": "tools/gen_fspl_references.py --gradients",
+        "conventions": CONVENTIONS + " A law's derivatives: dA_I = sum_j w_j flux_j dA_j / "
+                       "sum_j w_j flux_j. dA_du = 0 at u = 0 (symmetry). error_*: quadrature "
+                       "error estimates, relative.",
+        "digits": {"working": "32 + digits lost to cancellation (per point)",
+                   "stored": STORED_DIGITS, "error_limit": MAX_GRAD_ERROR},
+        "random_seed": RANDOM_SEED,
+        "bases": basis_table(bases, fluxes),
+        "self_checks": {k: (float(v) if v is not None else None) for k, v in report.items()},
+        "points": [{k: v for k, v in g.items() if not k.startswith("raw_")} for g in grads],
+    }
+    args.grad_output.parent.mkdir(parents=True, exist_ok=True)
+    args.grad_output.write_text(json.dumps(doc, indent=1) + "\n")
+    print(f"wrote {args.grad_output} ({len(points)} points, {time.time() - t_start:.0f} s)",
           file=sys.stderr)
 
 
