@@ -42,6 +42,9 @@ struct LawSet {
     std::span<const double> weights;  // laws x bases, row-major
     std::size_t laws = 0;
     std::span<const double> law_flux;  // per law: sum_j w_j F_j (non-zero)
+    // Per law, its own moments sum_j w_j F_j <r^2k>_j / law_flux: laws x terms.
+    std::span<const double> law_moments;
+    std::size_t terms = 0;
 };
 
 // Buffers kept from one position to the next, so that a run of positions
@@ -51,8 +54,10 @@ struct Workspace {
     std::vector<double> mu, one_minus_mu, from_star, r2, radius, gap, weight, slope;
     std::vector<double> value[3];  // the integrand less b'(mu): A, dA/du, dA/drho
     std::vector<int> piece;
+    std::vector<double> t_max;  // per piece end
+    std::vector<char> active;   // per piece: still refined
     std::vector<int> segment;  // piece x basis: the table segment, or -1
-    std::vector<double> integral[3], change[3], delta, previous_delta, term[3];
+    std::vector<double> integral[3], change[3], term[3];
 };
 
 // Per basis j, N_j = F_j A_j (the flux-weighted magnification) and, when

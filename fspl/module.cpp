@@ -106,7 +106,15 @@ PyObject* compute(PyObject* const* args, Py_ssize_t nargs, bool per_basis) {
                 law_flux[l] += weights.data<double>()[l * bases.size() + j] * bases[j].flux;
             }
         }
-        const fspl::LawSet set{bases, {weights.data<double>(), static_cast<std::size_t>(nw)}, laws, law_flux};
+        std::vector<double> law_moments(laws * terms, 0.0);
+        for (std::size_t l = 0; l < laws; ++l) {
+            for (std::size_t j = 0; j < bases.size(); ++j) {
+                const double w = weights.data<double>()[l * bases.size() + j] * bases[j].flux / law_flux[l];
+                for (std::size_t k = 0; k < terms; ++k) law_moments[l * terms + k] += w * bases[j].moments[k];
+            }
+        }
+        const fspl::LawSet set{bases, {weights.data<double>(), static_cast<std::size_t>(nw)}, laws,
+                               law_flux,  law_moments, terms};
         const double* pu = u.data<double>();
         const double* prho = rho.data<double>();
         const std::size_t rho_step = rho.count<double>() == 1 ? 0 : 1;  // one radius for all

@@ -10,7 +10,8 @@
 // products, never differences: no limb band, and no failure next to the limb
 // however large the disk. K, E and Pi come from Bulirsch's cel(kc, p, a, b),
 // whose iteration depends on kc = sqrt(1 - m) alone, so the three share it.
-// At u = R the limit is [2/R + ((1 + R^2)/R^2)(pi/2 + asin((R^2 - 1)/(R^2 + 1)))]/pi.
+// At u = R the limit is [2/R + ((1 + R^2)/R^2)(pi/2 + asin((R^2 - 1)/(R^2 + 1)))]/pi,
+// that is [2/R + 2 (1 + R^2) atan(R)/R^2]/pi, the form without cancellation.
 // About 1e-15 relative for u <= 2R; for u >> R the three terms cancel and the
 // absolute error is about 1e-16 (u/R)^2 A.
 //
@@ -95,8 +96,7 @@ inline CompleteIntegrals<V> complete_integrals(V kc, V p, V m = V{}) noexcept {
 // The disk magnification with the lens on its edge, u = R.
 inline double uniform_disk_at_edge(double R) noexcept {
     const double R2 = R * R;
-    return (2.0 / R + ((1.0 + R2) / R2) * (numerics::HALF_PI + std::asin((R2 - 1.0) / (R2 + 1.0)))) /
-           numerics::PI;
+    return (2.0 / R + ((1.0 + R2) / R2) * (2.0 * std::atan(R))) / numerics::PI;
 }
 
 template <class V>
