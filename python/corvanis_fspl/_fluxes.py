@@ -48,7 +48,8 @@ def _vector(name: str, value: Any) -> np.ndarray:
 def _require(name: str, array: np.ndarray, good: np.ndarray, requirement: str) -> None:
     if not good.all():
         index = int(np.flatnonzero(~good)[0])
-        raise ValueError(f"{name} must be {requirement}; got {float(array[index])!r} at index {index}")
+        raise ValueError(f"{name} must be {requirement}; got {float(array[index])!r} "
+                         f"at index {index}")
 
 
 def solve_fluxes(magnification: Any, flux: npt.ArrayLike, flux_err: npt.ArrayLike) -> FluxSolution:
