@@ -55,8 +55,8 @@ def _require(name: str, array: np.ndarray, good: np.ndarray, requirement: str) -
 def solve_fluxes(magnification: Any, flux: npt.ArrayLike, flux_err: npt.ArrayLike) -> FluxSolution:
     """Source and blend flux of one data set by weighted linear least squares.
 
-    Solves flux ≈ F_s * A + F_b for F_s and F_b, weighting each point by
-    1 / flux_err**2.
+    Solves flux = F_s * A + F_b for F_s and F_b in the least-squares sense,
+    weighting each point by 1 / flux_err**2.
 
     Parameters
     ----------
