@@ -362,7 +362,7 @@ def plot_fit(path, data, best, uniform_best):
         bottom.set_xlabel("time [HJD - 2450000]")
     axes[0, 0].set_ylabel("magnitude [mag]")
     axes[1, 0].set_ylabel("data - model [mag]")
-    axes[1, 1].set_ylabel("[mag]")
+    axes[1, 1].set_ylabel("data - model [mag]")
     axes[0, 0].set_title("whole event")
     axes[0, 1].set_title("peak: the lens crosses the source")
     handles, _ = axes[0, 1].get_legend_handles_labels()
@@ -371,7 +371,7 @@ def plot_fit(path, data, best, uniform_best):
     axes[0, 1].legend(handles=handles, fontsize=7, loc="lower center")
     axes[1, 1].legend(handles=[Line2D([], [], color="k", lw=1, ls="--",
                                       label="uniform-source fit - limb-darkened fit")],
-                      fontsize=7, loc="upper right")
+                      fontsize=7, loc="lower right")
     fig.tight_layout()
     fig.savefig(path, dpi=150)
     plt.close(fig)
