@@ -466,7 +466,7 @@ def main():
                         help="few epochs, no MCMC (a smoke test)")
     parser.add_argument("--no-mcmc", action="store_true", help="skip the MCMC")
     parser.add_argument("--steps", type=int, default=1500, help="MCMC steps per walker")
-    parser.add_argument("--repeat", type=int, default=5,
+    parser.add_argument("--repeat", type=int, default=10,
                         help="runs of each timed fit and likelihood (the fastest counts)")
     args = parser.parse_args()
 
