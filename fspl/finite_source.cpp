@@ -16,77 +16,59 @@ namespace {
 
 namespace ts = quadrature::tanh_sinh;
 
-constexpr double inf = std::numeric_limits<double>::infinity();
+// Beyond this many terms the rounding of M_k (a sum of terms of alternating
+// sign) outgrows what further terms add; u >= 2 rho needs at most about 25
+// for rtol = 1e-12.
+constexpr int max_series_terms = 40;
 
 // One law's weighted sum over the bases.
 double law_sum(const LawSet& set, std::size_t law, const double* per_basis) {
     const std::size_t nb = set.bases.size();
     double sum = 0.0;
-    for (std::size_t j = 0; j < nb; ++j) sum += set.weights[law * nb + j] * per_basis[j];
+    for (std::size_t j = 0; j < nb; ++j) {
+        const double w = set.weights[law * nb + j];
+        // A basis of zero weight adds nothing, even where its derivative is infinite.
+        if (w != 0.0) sum += w * per_basis[j];
+    }
     return sum;
 }
 
-void far_field(double u, double rho, const LawSet& set, double rtol, int quantities, Workspace& ws) {
-    const std::size_t nb = set.bases.size();
-    for (int q = 0; q < quantities; ++q) {
-        ws.integral[q].assign(nb, 0.0);
-        ws.term[q].resize(nb);
-    }
+// The far field of every row from its moments, with derivatives when asked:
+// out[q * rows + r] for quantity q (A, d/du, d/drho) of row r, each the
+// flux-weighted sum sum_j w_rj N_j.
+void far_field(double u, double rho, const LawSet& set, double rtol, int quantities, double* out) {
+    const std::size_t rows = set.laws;
     const double ratio = rho / u;
     const double x = ratio * ratio;
     lensing::MeanValueSeries series(u);
+    std::fill(out, out + quantities * rows, 0.0);
     double xk = 1.0;
     int quiet = 0;
-    for (int k = 0; k < lensing::MeanValueSeries::max_terms; ++k) {
-        double M, dM;
-        series.next(M, dM, u);
-        // Term k of N_j, and of its derivatives: (rho/u)^2k depends on both.
-        const double t0 = M * xk;
-        const double tu = (dM - (2.0 * k / u) * M) * xk;
-        const double tr = (2.0 * k / rho) * M * xk;
-        for (std::size_t j = 0; j < nb; ++j) {
-            const auto& m = set.bases[j].moments;
-            const double w = k < static_cast<int>(m.size()) ? m[k] * set.bases[j].flux : 0.0;
-            ws.term[0][j] = t0 * w;
-            if (quantities > 1) {
-                ws.term[1][j] = tu * w;
-                ws.term[2][j] = tr * w;
-            }
-            for (int q = 0; q < quantities; ++q) ws.integral[q][j] += ws.term[q][j];
+    const std::size_t terms = std::min<std::size_t>(set.terms, max_series_terms);
+    for (std::size_t k = 0; k < terms; ++k) {
+        double M, dM = 0.0;
+        if (quantities > 1) {
+            series.next(M, dM, u);
+        } else {
+            M = series.next();
         }
-        // Two terms in a row below a tenth of rtol end the sum: from u = 2 rho
-        // on, each term is at most about 0.6 (rho/u)^2 <= 0.15 of the one
-        // before, so the rest adds less than a fifth of the last. (One small
-        // term alone could be a zero of M_k.)
+        // Term k, and of its derivatives: (rho/u)^2k depends on both.
+        const double kk = static_cast<double>(k);
+        const double t[3] = {M * xk, (dM - (2.0 * kk / u) * M) * xk, (2.0 * kk / rho) * M * xk};
+        // Two terms in a row below a tenth of rtol (ten times it for the
+        // derivatives, whose promise is a hundred times rtol) end the sum:
+        // from u = 2 rho on, each term is at most about 0.6 (rho/u)^2 <= 0.15
+        // of the one before, so the rest adds less than a fifth of the last.
+        // (One small term alone could be a zero of M_k.)
         bool more = false;
-        for (std::size_t l = 0; l < set.laws && !more; ++l) {
-            for (int q = 0; q < quantities && !more; ++q) {
-                const double total = std::fabs(law_sum(set, l, ws.integral[q].data()));
-                more = !(std::fabs(law_sum(set, l, ws.term[q].data())) <= 0.1 * rtol * total);
+        for (int q = 0; q < quantities; ++q) {
+            const double tolerance = (q == 0 ? 0.1 : 10.0) * rtol;
+            for (std::size_t r = 0; r < rows; ++r) {
+                const double term = t[q] * set.law_moments[r * set.terms + k];
+                double& total = out[q * rows + r];
+                total += term;
+                more = more || (r < set.checked && !(std::fabs(term) <= tolerance * std::fabs(total)));
             }
-        }
-        quiet = more ? 0 : quiet + 1;
-        if (quiet == 2) break;
-        xk *= x;
-    }
-}
-
-// The far field of each law from its own moments: the same series as
-// far_field, with the bases summed once per call instead of once per term.
-void far_field_laws(double u, double rho, const LawSet& set, double rtol, double* out) {
-    const double ratio = rho / u;
-    const double x = ratio * ratio;
-    lensing::MeanValueSeries series(u);
-    std::fill(out, out + set.laws, 0.0);
-    double xk = 1.0;
-    int quiet = 0;
-    for (std::size_t k = 0; k < set.terms; ++k) {
-        const double M = series.next() * xk;
-        bool more = false;
-        for (std::size_t l = 0; l < set.laws; ++l) {
-            const double term = M * set.law_moments[l * set.terms + k];
-            out[l] += term;
-            more = more || !(std::fabs(term) <= 0.1 * rtol * std::fabs(out[l]));
         }
         quiet = more ? 0 : quiet + 1;
         if (quiet == 2) break;
@@ -238,7 +220,11 @@ double slope_at(const Basis& b, double mu, int segment) {
 // there: delta(t) is kept below a hundredth of rtol, divided by the size of
 // b'(mu) at the end relative to the law's flux where b' is large (next to,
 // though not at, a limb singularity such as mu^(p-1)).
-void truncations(std::size_t pieces, double rtol, const LawSet& set, Workspace& ws) {
+void truncations(std::size_t pieces, double rtol, bool derivatives, const LawSet& set, Workspace& ws) {
+    // Derivatives diverge logarithmically where a disk's limb meets the lens,
+    // and may be far smaller than their natural scale |A - 1|/rho (near
+    // the centre, or where they change sign): they keep nodes a millionth
+    // of rtol from the ends.
     const std::size_t nb = set.bases.size();
     ws.t_max.resize(2 * pieces);
     for (std::size_t p = 0; p < pieces; ++p) {
@@ -259,7 +245,7 @@ void truncations(std::size_t pieces, double rtol, const LawSet& set, Workspace& 
             }
             const double half = 0.5 * (ws.cut[p + 1] - ws.cut[p]);
             // delta(t) = 2 / (exp(pi sinh t) + 1) <= 0.01 rtol / (ratio * half * 2)
-            const double bound = 0.01 * rtol / (ratio * std::max(half * 2.0, 1e-300));
+            const double bound = 0.01 * rtol * (derivatives ? 1e-6 : 1.0) / (ratio * std::max(half * 2.0, 1e-300));
             ws.t_max[2 * p + static_cast<std::size_t>(side)] =
                 bound >= 1.0 ? 0.0 : std::asinh(std::log(2.0 / bound) / numerics::PI);
         }
@@ -332,19 +318,31 @@ void near_field(double u, double rho, const LawSet& set, double rtol, int quanti
     // quadrature there: cuts at mu_star * 8^k keep it a piece-width away.
     const double grading = singular_at_limb(set) && mu_star > 0.0 && mu_star < 0.05 ? mu_star : 0.0;
     const std::size_t pieces = cut_pieces(u, rho, mu_star, grading, set, ws);
-    truncations(pieces, rtol, set, ws);
+    truncations(pieces, rtol, quantities > 1, set, ws);
 
     // Each piece is refined until the change of its last level, for every law
-    // and quantity, is below its share of a tenth of rtol times the scale of
-    // that quantity: the law's flux times the outer disk's magnification, or
-    // for the derivatives times |A - 1|/rho. The change bounds the error of
+    // and quantity, is below its share of a tenth of rtol times the size of
+    // that quantity: for the magnification the law's flux times the outer
+    // disk's, for a derivative the law's current estimate of it (at least a
+    // billionth of |A - 1|/rho times the flux, so that a vanishing derivative
+    // does not demand digits it has not got). The change bounds the error of
     // the level before, so the result, one level finer, is well inside it.
-    const double derivative_scale = std::fabs(outer.A - 1.0) / rho;
+    const double derivative_floor = 1e-9 * std::fabs(outer.A - 1.0) / rho;
     const double share = 0.1 * rtol / static_cast<double>(pieces);
     const std::size_t stride = nb * pieces;
     for (int q = 0; q < quantities; ++q) {
         ws.integral[q].assign(stride, 0.0);
         ws.change[q].assign(stride, 0.0);
+    }
+    // Each law's exactly integrated part of the derivatives (limb piece).
+    for (int q = 1; q < quantities; ++q) {
+        ws.term[q].assign(set.checked, 0.0);
+        for (std::size_t l = 0; l < set.checked; ++l) {
+            for (std::size_t j = 0; j < nb; ++j) {
+                const double w = set.weights[l * nb + j];
+                if (w != 0.0) ws.term[q][l] += w * brightness(set.bases[j], ws.cut[1]) * outer_value[q];
+            }
+        }
     }
     ws.active.assign(pieces, 1);
     for (std::size_t level = 0; level < ts::LEVELS; ++level) {
@@ -403,8 +401,13 @@ void near_field(double u, double rho, const LawSet& set, double rtol, int quanti
                     I = level == 0 ? change : 0.5 * before + change;
                     change = I - before;
                 }
-                for (std::size_t l = 0; l < set.laws && converged; ++l) {
-                    const double scale = std::fabs(set.law_flux[l]) * (q == 0 ? outer.A : derivative_scale);
+                for (std::size_t l = 0; l < set.checked && converged; ++l) {
+                    double scale = std::fabs(set.law_flux[l]) * outer.A;
+                    if (q > 0) {
+                        double total = ws.term[q][l];
+                        for (std::size_t k = 0; k < pieces; ++k) total += law_sum(set, l, ws.integral[q].data() + k * nb);
+                        scale = std::max(std::fabs(total), std::fabs(set.law_flux[l]) * derivative_floor);
+                    }
                     const double d = std::fabs(law_sum(set, l, ws.change[q].data() + p * nb));
                     converged = d <= share * scale;
                 }
@@ -442,36 +445,35 @@ void near_field(double u, double rho, const LawSet& set, double rtol, int quanti
 
 }  // namespace
 
-void basis_magnifications(double u, double rho, const LawSet& set, double rtol, bool derivatives,
-                          Workspace& ws, double* basis) {
-    const std::size_t nb = set.bases.size();
-    const int quantities = derivatives ? 3 : 1;
-    if (std::isnan(u)) {
-        std::fill(basis, basis + quantities * nb, std::numeric_limits<double>::quiet_NaN());
-        return;
-    }
-    if (u >= far_field_start * rho) {
-        far_field(u, rho, set, rtol, quantities, ws);
-    } else {
-        near_field(u, rho, set, rtol, quantities, ws);
-    }
-    for (int q = 0; q < quantities; ++q) {
-        std::copy(ws.integral[q].begin(), ws.integral[q].end(), basis + q * nb);
-    }
-}
-
 void magnification(double u, double rho, const LawSet& set, double rtol, Workspace& ws, double* out) {
     if (std::isnan(u)) {
         std::fill(out, out + set.laws, std::numeric_limits<double>::quiet_NaN());
         return;
     }
     if (u >= far_field_start * rho) {
-        far_field_laws(u, rho, set, rtol, out);
-        return;
+        far_field(u, rho, set, rtol, 1, out);
     } else {
         near_field(u, rho, set, rtol, 1, ws);
+        for (std::size_t r = 0; r < set.laws; ++r) out[r] = law_sum(set, r, ws.integral[0].data());
     }
-    for (std::size_t l = 0; l < set.laws; ++l) out[l] = law_sum(set, l, ws.integral[0].data()) / set.law_flux[l];
+    for (std::size_t r = 0; r < set.laws; ++r) out[r] /= set.law_flux[r];
+}
+
+void magnification_and_derivatives(double u, double rho, const LawSet& set, double rtol, Workspace& ws,
+                                   double* out) {
+    const std::size_t rows = set.laws;
+    if (std::isnan(u)) {
+        std::fill(out, out + 3 * rows, std::numeric_limits<double>::quiet_NaN());
+        return;
+    }
+    if (u >= far_field_start * rho) {
+        far_field(u, rho, set, rtol, 3, out);
+        return;
+    }
+    near_field(u, rho, set, rtol, 3, ws);
+    for (int q = 0; q < 3; ++q) {
+        for (std::size_t r = 0; r < rows; ++r) out[q * rows + r] = law_sum(set, r, ws.integral[q].data());
+    }
 }
 
 }  // namespace fspl

@@ -37,12 +37,15 @@ struct Basis {
     std::span<const double> slopes;
 };
 
+// Rows of weights on the bases: the laws, and with derivatives also the
+// derivatives of the laws' weights in their coefficients.
 struct LawSet {
     std::span<const Basis> bases;
-    std::span<const double> weights;  // laws x bases, row-major
-    std::size_t laws = 0;
-    std::span<const double> law_flux;  // per law: sum_j w_j F_j (non-zero)
-    // Per law, its own moments sum_j w_j F_j <r^2k>_j / law_flux: laws x terms.
+    std::span<const double> weights;  // rows x bases, row-major
+    std::size_t laws = 0;             // rows
+    std::size_t checked = 0;          // the first rows, which set the accuracy
+    std::span<const double> law_flux;  // per row: sum_j w_j F_j (non-zero for checked rows)
+    // Per row, its moments sum_j w_j F_j <r^2k>_j: rows x terms.
     std::span<const double> law_moments;
     std::size_t terms = 0;
 };
@@ -57,18 +60,19 @@ struct Workspace {
     std::vector<double> t_max;  // per piece end
     std::vector<char> active;   // per piece: still refined
     std::vector<int> segment;  // piece x basis: the table segment, or -1
-    std::vector<double> integral[3], change[3], term[3];
+    std::vector<double> integral[3], change[3];
+    std::vector<double> term[3];  // per law: the exactly integrated part of a derivative
 };
 
-// Per basis j, N_j = F_j A_j (the flux-weighted magnification) and, when
-// `derivatives`, dN_j/du and dN_j/drho: basis[q * bases + j] for q = 0, 1, 2.
-// Each law's estimated error is kept below rtol (its derivatives' too).
-// A NaN u gives NaN. u >= 0, rho > 0.
-void basis_magnifications(double u, double rho, const LawSet& set, double rtol, bool derivatives,
-                          Workspace& ws, double* basis);
-
-// The magnification of each law: out[l] = sum_j w_lj N_j / law_flux[l].
+// The magnification of each row (law): out[r] = sum_j w_rj N_j / law_flux[r],
+// N_j = F_j A_j the flux-weighted magnification of basis j, within rtol for
+// every checked row. A NaN u gives NaN. u >= 0, rho > 0.
 void magnification(double u, double rho, const LawSet& set, double rtol, Workspace& ws, double* out);
+
+// The flux-weighted sums sum_j w_rj N_j of every row and their derivatives in
+// u and rho: out[q * rows + r], q = 0, 1, 2. Derivatives within about 10 rtol.
+void magnification_and_derivatives(double u, double rho, const LawSet& set, double rtol, Workspace& ws,
+                                   double* out);
 
 // The switch between the two methods, in source radii.
 inline constexpr double far_field_start = 2.0;

@@ -47,8 +47,8 @@ constexpr double epoch_ns = 1500.0;
 
 // Both entry points: the laws' magnifications into out[law, epoch], or (per
 // basis) N_j, dN_j/du and dN_j/drho into out[quantity, basis, epoch].
-PyObject* compute(PyObject* const* args, Py_ssize_t nargs, bool per_basis) {
-    constexpr Py_ssize_t expected = 12;
+PyObject* compute(PyObject* const* args, Py_ssize_t nargs, bool derivatives) {
+    constexpr Py_ssize_t expected = 14;
     if (nargs != expected) {
         PyErr_Format(PyExc_TypeError, "takes %zd arguments (%zd given)", expected, nargs);
         return nullptr;
@@ -59,22 +59,24 @@ PyObject* compute(PyObject* const* args, Py_ssize_t nargs, bool per_basis) {
     for (int i = 0; i < 11; ++i) {
         if (!get_buffer(args[i], *read[i], false, names[i])) return nullptr;
     }
-    if (!get_buffer(args[11], out, true, "out")) return nullptr;
-    // rtol travels as the last element of `weights`.
+    const double rtol = PyFloat_AsDouble(args[11]);
+    if (rtol == -1.0 && PyErr_Occurred()) return nullptr;
+    const Py_ssize_t checked_rows = PyLong_AsSsize_t(args[12]);
+    if (checked_rows == -1 && PyErr_Occurred()) return nullptr;
+    if (!get_buffer(args[13], out, true, "out")) return nullptr;
     const Py_ssize_t n = u.count<double>();
     const Py_ssize_t nb = kinds.count<std::int64_t>();
-    const Py_ssize_t nw = weights.count<double>() - 1;
+    const Py_ssize_t nw = weights.count<double>();
     if ((rho.count<double>() != n && rho.count<double>() != 1) || exponents.count<double>() != nb || fluxes.count<double>() != nb ||
         offsets.count<std::int64_t>() != nb + 1 || nb == 0 || nw <= 0 || nw % nb != 0 ||
         moments.count<double>() % nb != 0 || values.count<double>() != breaks.count<double>() ||
         slopes.count<double>() != breaks.count<double>() ||
-        out.count<double>() != (per_basis ? 3 * nb : nw / nb) * n) {
+        checked_rows < 1 || checked_rows > nw / nb || out.count<double>() != (derivatives ? 3 : 1) * (nw / nb) * n) {
         PyErr_SetString(PyExc_ValueError, "inconsistent array sizes");
         return nullptr;
     }
     const std::size_t laws = static_cast<std::size_t>(nw / nb);
     const std::size_t terms = static_cast<std::size_t>(moments.count<double>() / nb);
-    const double rtol = weights.data<double>()[nw];
     const auto* off = offsets.data<std::int64_t>();
     for (Py_ssize_t j = 0; j < nb; ++j) {
         if (off[j] < 0 || off[j + 1] < off[j] || off[j + 1] > breaks.count<double>()) {
@@ -109,26 +111,29 @@ PyObject* compute(PyObject* const* args, Py_ssize_t nargs, bool per_basis) {
         std::vector<double> law_moments(laws * terms, 0.0);
         for (std::size_t l = 0; l < laws; ++l) {
             for (std::size_t j = 0; j < bases.size(); ++j) {
-                const double w = weights.data<double>()[l * bases.size() + j] * bases[j].flux / law_flux[l];
+                const double w = weights.data<double>()[l * bases.size() + j] * bases[j].flux;
+                if (w == 0.0) continue;
                 for (std::size_t k = 0; k < terms; ++k) law_moments[l * terms + k] += w * bases[j].moments[k];
             }
         }
-        const fspl::LawSet set{bases, {weights.data<double>(), static_cast<std::size_t>(nw)}, laws,
-                               law_flux,  law_moments, terms};
+        const fspl::LawSet set{bases,    {weights.data<double>(), static_cast<std::size_t>(nw)},
+                               laws,     static_cast<std::size_t>(checked_rows),
+                               law_flux, law_moments,
+                               terms};
         const double* pu = u.data<double>();
         const double* prho = rho.data<double>();
         const std::size_t rho_step = rho.count<double>() == 1 ? 0 : 1;  // one radius for all
         double* pout = static_cast<double*>(out.view.buf);
         const auto count = static_cast<std::size_t>(n);
         corvanis::parallel::parallel_for(
-            count, corvanis::parallel::split_grain(count, epoch_ns * (per_basis ? 2.0 : 1.0)),
+            count, corvanis::parallel::split_grain(count, epoch_ns * (derivatives ? 2.0 : 1.0)),
             [&](std::size_t begin, std::size_t end) {
                 fspl::Workspace ws;
-                const std::size_t rows = per_basis ? 3 * bases.size() : laws;
+                const std::size_t rows = derivatives ? 3 * laws : laws;
                 std::vector<double> row(rows);
                 for (std::size_t i = begin; i < end; ++i) {
-                    if (per_basis) {
-                        fspl::basis_magnifications(pu[i], prho[i * rho_step], set, rtol, true, ws, row.data());
+                    if (derivatives) {
+                        fspl::magnification_and_derivatives(pu[i], prho[i * rho_step], set, rtol, ws, row.data());
                     } else {
                         fspl::magnification(pu[i], prho[i * rho_step], set, rtol, ws, row.data());
                     }
@@ -156,7 +161,7 @@ PyObject* magnification(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     return compute(args, nargs, false);
 }
 
-PyObject* basis_magnifications(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+PyObject* magnification_and_derivatives(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     return compute(args, nargs, true);
 }
 
@@ -166,12 +171,16 @@ PyObject* thread_count(PyObject*, PyObject*) {
 
 PyMethodDef methods[] = {
     {"magnification", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&magnification)),
-     METH_FASTCALL, "magnification(u, rho, kinds, exponents, fluxes, moments, offsets, breaks, values, "
-                    "slopes, weights_and_rtol, out)\n--\n\nThe compiled core of corvanis_fspl.magnification."},
-    {"basis_magnifications",
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&basis_magnifications)), METH_FASTCALL,
-     "basis_magnifications(u, rho, kinds, exponents, fluxes, moments, offsets, breaks, values, "
-     "slopes, weights_and_rtol, out)\n--\n\nPer basis: N, dN/du and dN/drho into out[3, bases, epochs]."},
+     METH_FASTCALL,
+     "magnification(u, rho, kinds, exponents, fluxes, moments, offsets, breaks, values, slopes, "
+     "weights, rtol, checked_rows, out)\n--\n\n"
+     "Each row's magnification into out[row, epoch]; the rows are the laws' weights on the bases."},
+    {"magnification_and_derivatives",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&magnification_and_derivatives)), METH_FASTCALL,
+     "magnification_and_derivatives(u, rho, kinds, exponents, fluxes, moments, offsets, breaks, values, "
+     "slopes, weights, rtol, checked_rows, out)\n--\n\n"
+     "Each row's flux-weighted sum and its derivatives in u and rho into out[quantity, row, epoch]; "
+     "the first checked_rows rows set the accuracy."},
     {"thread_count", thread_count, METH_NOARGS, "Threads a call may use."},
     {nullptr, nullptr, 0, nullptr},
 };

@@ -17,8 +17,10 @@
 //
 // Derivatives, from the same integrals:
 //   dA/du = 8 (K - 2D) / (pi R s q),  D = (K - E)/m,
-//   dA/dR = 2 (A_ring - A) / R,  A_ring = 2 (2K + d^2 Pi) / (pi s q),
-// A_ring the mean of the point-source magnification over the disk's rim.
+//   dA/dR = (G - u dA/du) / R,  G = -4 d (d Pi - s K) / (pi R^2 s q),
+// G the disk's mean of x A_ps'(x) (x the distance from the lens), since
+// scaling u and R together gives u dA/du + R dA/dR = G. (The equivalent
+// 2 (A_ring - A)/R subtracts two numbers near 1 for large disks.)
 // K - 2D = cel(kc, 1, 1, -1) vanishes like u^2 as the lens nears the centre;
 // its first step is taken from 1 - kc = m/(1 + kc), so it keeps its digits.
 // Both derivatives diverge logarithmically at u = R: -inf and +inf there.
@@ -131,9 +133,9 @@ inline DiskWithDerivatives<V> uniform_disk_and_derivatives(V u, V R, V d) noexce
     const V gamma = d2 * (R2 + 1.0) * 2.0 / (R2 * s * q);
     DiskWithDerivatives<V> out{(alpha * I.E + beta * I.K + gamma * I.Pi) * (1.0 / numerics::PI), V{}, V{}};
     if constexpr (with_derivatives) {
-        const V ring = (I.K * 2.0 + d2 * I.Pi) * 2.0 / (s * q * numerics::PI);
+        const V G = -(d * 4.0) * (d * I.Pi - s * I.K) / (R2 * s * q * numerics::PI);
         out.dA_du = I.C * 8.0 / (R * s * q * numerics::PI);
-        out.dA_dR = (ring - out.A) * 2.0 / R;
+        out.dA_dR = (G - u * out.dA_du) / R;
     }
     if (any(edge)) {
         constexpr double inf = std::numeric_limits<double>::infinity();

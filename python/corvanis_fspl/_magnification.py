@@ -186,41 +186,35 @@ def magnification(u: npt.ArrayLike, rho: npt.ArrayLike,
 
 
 def _gradient(call: "_Call", u: np.ndarray, rho: np.ndarray, shape: Tuple[int, ...]) -> MagnificationGradient:
-    packed = call.packed
-    out = np.empty((3, len(packed.bases), u.size))
-    _core.basis_magnifications(u, rho, *call.arrays, out)
-    N, dN_du, dN_drho = out
-    fluxes = law_fluxes(packed)
-    rows = []
-    for law, weights, flux in zip(call.law_objects, packed.weights, fluxes):
-        # Bases of zero weight are left out: on the limb their derivative
-        # may be infinite.
-        used = weights != 0
-        A = weights[used] @ N[used] / flux
-        dA_du = weights[used] @ dN_du[used] / flux
-        dA_drho = weights[used] @ dN_drho[used] / flux
-        dW = coefficient_weights(law, packed)
-        dA_dc = (dW @ N - np.outer(dW @ packed.fluxes, A)) / flux
-        rows.append((A, dA_du, dA_drho, dA_dc))
+    rows = call.arrays[8]
+    out = np.empty((3, rows.shape[0], u.size))
+    _core.magnification_and_derivatives(u, rho, *call.arrays, out)
+    row_fluxes = rows @ call.packed.fluxes
+    results = []
+    for l, (first, count) in enumerate(call.coefficient_rows):
+        flux = row_fluxes[l]
+        A = out[0, l] / flux
+        dA_dc = (out[0, first:first + count] - np.outer(row_fluxes[first:first + count], A)) / flux
+        results.append((A, out[1, l] / flux, out[2, l] / flux, dA_dc))
 
     def shaped(a: np.ndarray, lead: Tuple[int, ...] = ()) -> Any:
         a = a.reshape(lead + shape)
         return a[()] if a.ndim == 0 else a
 
     if not call.many:
-        A, du, dr, dc = rows[0]
+        A, du, dr, dc = results[0]
         return MagnificationGradient(shaped(A), shaped(du), shaped(dr), shaped(dc, (dc.shape[0],)))
-    stack = lambda k: shaped(np.stack([r[k] for r in rows]), (len(rows),))  # noqa: E731
+    stack = lambda k: shaped(np.stack([r[k] for r in results]), (len(results),))  # noqa: E731
     return MagnificationGradient(stack(0), stack(1), stack(2),
-                                 tuple(shaped(r[3], (r[3].shape[0],)) for r in rows))
+                                 tuple(shaped(r[3], (r[3].shape[0],)) for r in results))
 
 
 class _Call(NamedTuple):
-    arrays: Tuple[np.ndarray, ...]  # the core's arguments after u and rho
+    arrays: Tuple[Any, ...]  # the core's arguments between u, rho and out
     laws: int
     many: bool
     packed: Any
-    law_objects: Tuple[Law, ...]
+    coefficient_rows: Tuple[Tuple[int, int], ...]  # per law: first row, count
 
 
 @functools.lru_cache(maxsize=512)
@@ -230,19 +224,30 @@ def _prepared(laws: Tuple[Law, ...], many: bool, rtol: float, gradient: bool) ->
     for i, flux in enumerate(law_fluxes(packed)):
         if not flux > 0:
             name = "law" if not many else f"law[{i}]"
-            raise ValueError(f"{name} must have a positive total flux; got {flux!r} for {laws[i]!r}")
-    weights = np.append(packed.weights.reshape(-1), rtol)
+            raise ValueError(f"{name} must have a positive total flux; got {float(flux)!r} for {laws[i]!r}")
+    rows = [packed.weights]
+    coefficient_rows = []
+    if gradient:
+        # After the laws, the derivatives of each law's weights in its coefficients.
+        first = len(laws)
+        for law in laws:
+            dW = coefficient_weights(law, packed)
+            rows.append(dW)
+            coefficient_rows.append((first, dW.shape[0]))
+            first += dW.shape[0]
+    weights = np.ascontiguousarray(np.vstack(rows))
     arrays = (packed.kinds, packed.exponents, packed.fluxes, packed.moments, packed.offsets,
-              packed.breaks, packed.values, packed.slopes, weights)
-    return _Call(arrays, len(laws), many, packed, laws)
+              packed.breaks, packed.values, packed.slopes, weights, rtol, len(laws))
+    return _Call(arrays, len(laws), many, packed, tuple(coefficient_rows))
 
 
 def _prepare(law: Union[Law, Sequence[Law]], rtol: float, gradient: bool = False) -> _Call:
     laws, many = _as_laws(law)
     try:
-        return _prepared(laws, many, float(rtol), bool(gradient))
-    except TypeError:  # an unhashable sequence element cannot reach here; rtol not a number
+        rtol = float(rtol)
+    except (TypeError, ValueError):
         raise TypeError(f"rtol must be a number; got {type(rtol).__name__}") from None
+    return _prepared(laws, many, rtol, bool(gradient))
 
 
 def light_curve(t: npt.ArrayLike, t0: float, u0: float, tE: float, rho: float,
