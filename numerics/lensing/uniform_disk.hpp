@@ -123,7 +123,7 @@ inline DiskWithDerivatives<V> uniform_disk_and_derivatives(V u, V R, V d) noexce
     V p = d2 / s2;
     // On the edge (d^2 = 0, or so small that it underflows) the general form is
     // 0 * infinity: such lanes get harmless arguments and the limit.
-    const auto edge = kc == 0.0;
+    const auto edge = (kc == 0.0) | (p == 0.0);
     kc = select(edge, splat<V>(1.0), kc);
     p = select(edge, splat<V>(1.0), p);
     const V m = u * R * 16.0 / (s2 * (d2 + 4.0));

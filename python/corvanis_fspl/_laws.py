@@ -50,7 +50,7 @@ class Law:
         as ((basis, d weight), ...)."""
         raise NotImplementedError
 
-    def intensity(self, mu: "np.typing.ArrayLike") -> np.ndarray:
+    def brightness(self, mu: "np.typing.ArrayLike") -> np.ndarray:
         """The brightness I(mu) of the law, for mu in [0, 1]."""
         mu = np.asarray(mu, dtype=float)
         total = np.zeros_like(mu)
@@ -255,13 +255,13 @@ class Profile(Law):
         for label, arr in ((name, x), ("intensity", y)):
             bad = np.flatnonzero(~np.isfinite(arr))
             if bad.size:
-                raise ValueError(f"{label} must be finite; got {arr[bad[0]]!r} at index {bad[0]}")
+                raise ValueError(f"{label} must be finite; got {float(arr[bad[0]])!r} at index {bad[0]}")
         if x[0] != 0.0 or x[-1] != 1.0:
-            raise ValueError(f"{name} must run from 0 to 1; got {x[0]!r} to {x[-1]!r}")
+            raise ValueError(f"{name} must run from 0 to 1; got {float(x[0])!r} to {float(x[-1])!r}")
         step = np.flatnonzero(np.diff(x) <= 0)
         if step.size:
-            raise ValueError(f"{name} must be strictly ascending; got {x[step[0] + 1]!r} "
-                             f"after {x[step[0]]!r} at index {step[0] + 1}")
+            raise ValueError(f"{name} must be strictly ascending; got {float(x[step[0] + 1])!r} "
+                             f"after {float(x[step[0]])!r} at index {step[0] + 1}")
         object.__setattr__(self, "intensity", tuple(y.tolist()))
         object.__setattr__(self, name, tuple(x.tolist()))
         object.__setattr__(self, "_variable", name)
