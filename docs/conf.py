@@ -50,7 +50,8 @@ nitpick_ignore_regex = [
 ]
 
 autosummary_generate = True
-autodoc_typehints = "signature"
+# Types are in the numpydoc Parameters sections; signatures stay short.
+autodoc_typehints = "none"
 autodoc_member_order = "bysource"
 numpydoc_show_class_members = False
 numpydoc_class_members_toctree = False
@@ -76,12 +77,15 @@ sphinx_gallery_conf = {
     "download_all_examples": False,
     "remove_config_comments": True,
     "show_memory": False,
+    # The timing pages load scripts from the network; the site must work offline.
+    "write_computation_times": False,
     "within_subsection_order": "FileNameSortKey",
 }
 
 html_theme = "pydata_sphinx_theme"
 html_title = f"corvanis {release}"
-html_static_path = []
+html_static_path = ["_static"]
+html_css_files = ["custom.css"]
 html_theme_options = {
     "navigation_with_keys": False,
     "show_toc_level": 2,

@@ -4,7 +4,7 @@ Fitting a simulated event
 
 A lens crosses a limb-darkened source. We simulate the photometry of one
 band, then fit the finite-source point-lens model (t0, u0, tE, rho) with
-:func:`scipy.optimize.least_squares`, solving the source and blend fluxes
+``scipy.optimize.least_squares``, solving the source and blend fluxes
 linearly for every trial model. The magnification comes from
 :func:`corvanis_fspl.light_curve`; the limb darkening is a
 :class:`corvanis_fspl.Quadratic` law whose coefficients are held at the
