@@ -75,7 +75,7 @@ def from_table(path: Path) -> References:
             return "mu_ln_mu"
         return basis[0]
 
-    points = [p for p in doc["points"] if p["u"] > 0 or p["rho"] > 0]
+    points = doc["points"]
     u = np.array([p["u"] for p in points])
     rho = np.array([p["rho"] for p in points])
     values = {}
