@@ -3,22 +3,19 @@
 The script simulates a two-band event (parameters below, fixed seed), writes
 each band to a text file of (time, magnitude, error) and reads it back as a
 user's own photometry would be read. It then fits the finite-source point-lens
-model (t0, u0, tE, rho), with the source and blend fluxes of each band solved
-linearly for every trial:
+model (t0, u0, tE, rho) with corvanis_fspl, the source and blend fluxes of
+each band solved linearly for every trial (corvanis_fspl.solve_fluxes):
 
 1. a point-source (Paczynski) fit gives the starting point;
-2. scipy.optimize.least_squares fits the limb-darkened model;
+2. scipy.optimize.least_squares fits the limb-darkened model with the exact
+   Jacobian from light_curve(..., gradient=True), and again with finite
+   differences, and the two are compared in model evaluations and time;
 3. when emcee is installed, a short MCMC gives medians and 68% intervals,
    checked against the true values;
 4. the same fit with a uniform source shows what ignoring limb darkening does;
-5. one likelihood evaluation is timed with one thread and with all cores
-   (child processes with CORVANIS_NUM_THREADS=1 and unset).
+5. one likelihood evaluation is timed with and without the gradient.
 
-Limb darkening differs per band and needs nothing beyond the module's functions:
-a linear law of any coefficient through the exact combination of the uniform
-disk and the built-in linear law 0.6, other laws through a flux-map table
-(profile_table), and far from the source the uniform closed form with a
-second-moment correction. Separations are in source radii.
+u0 and rho are in Einstein radii, times in days.
 
     python examples/fit_event.py [--outdir DIR] [--quick] [--no-mcmc] [--steps N]
 
@@ -30,19 +27,15 @@ from __future__ import annotations
 
 import argparse
 import math
-import os
-import subprocess
-import sys
 import time
 from dataclasses import dataclass, field
 from pathlib import Path
 
 import numpy as np
-from scipy.integrate import quad
 from scipy.optimize import least_squares
 from scipy.stats import chi2 as chi2_distribution
 
-import corvanis
+import corvanis_fspl as fs
 
 try:  # optional: progress bars
     from tqdm import tqdm
@@ -58,6 +51,7 @@ UNITS = {"t0": "d", "u0": "", "tE": "d", "rho": ""}
 FORMATS = {"t0": ".5f", "tE": ".3f"}
 ZERO_POINT = 18.0   # magnitude of unit flux
 SEED = 20240612
+RTOL = 1e-10        # relative accuracy of every magnification
 
 
 @dataclass
@@ -66,163 +60,32 @@ class Band:
     its true fluxes and cadence."""
 
     name: str
-    law: str                      # "linear", "quadratic", "square-root" or "logarithmic"
-    coefficients: tuple
+    law: fs.Law
     source_flux: float            # 1 = a star of magnitude ZERO_POINT
     blend_flux: float
     survey_per_night: int         # survey epochs per night within survey_days
     survey_days: float
     followup_step: float          # days between follow-up epochs over the peak
-    table: tuple = field(default=(), repr=False)
-    moment: float = field(default=0.0, repr=False)
 
-    def __post_init__(self):
-        if self.law != "linear":
-            self.table = profile_table(self.brightness, TABLE_SAMPLES, TABLE_SPACING)
-        self.moment = second_moment(self.brightness)
-
-    def brightness(self, mu):
-        return LAWS[self.law](np.asarray(mu, dtype=float), self.coefficients)
+    def describe(self):
+        c = self.law.coefficients
+        return f"{type(self.law).__name__.lower()} law " + (
+            f"{c[0]:g}" if len(c) == 1 else "(" + ", ".join(f"{x:g}" for x in c) + ")")
 
 
-# ------------------------------------------------------- limb-darkening laws
-def _mu_log_mu(mu):
-    with np.errstate(divide="ignore", invalid="ignore"):
-        return np.where(mu > 0.0, mu * np.log(mu), 0.0)
-
-
-# Surface brightness against mu = sqrt(1 - r^2), r in source radii.
-LAWS = {
-    "linear": lambda mu, c: 1.0 - c[0] * (1.0 - mu),
-    "quadratic": lambda mu, c: 1.0 - c[0] * (1.0 - mu) - c[1] * (1.0 - mu) ** 2,
-    "square-root": lambda mu, c: 1.0 - c[0] * (1.0 - mu) - c[1] * (1.0 - np.sqrt(mu)),
-    "logarithmic": lambda mu, c: 1.0 - c[0] * (1.0 - mu) - c[1] * _mu_log_mu(mu),
-}
-
-# Tables sampled uniformly in the angle theta, r = sin(theta), mu = cos(theta):
-# evenly spread in r at the centre and in mu at the limb, where the laws have
-# their square-root edge. 501 samples reach 1e-6 for the quadratic,
-# square-root and logarithmic laws; 5001 samples uniform in r are still off
-# by up to 1e-5 (README, "Limb-darkening laws with the module's functions").
-TABLE_SAMPLES = 501
-TABLE_SPACING = "theta"
-
-
-def profile_table(brightness, samples=TABLE_SAMPLES, spacing=TABLE_SPACING):
-    """Flux-map table (bl, bf) of a brightness law given as a function of mu,
-    for integrated_flux_map_heyrovsky_magnification.
-
-    spacing: "r" (uniform in r), "mu" (uniform in mu = sqrt(1 - r^2)) or
-    "theta" (uniform in theta, r = sin(theta)).
-    """
-    s = np.linspace(0.0, 1.0, samples)
-    if spacing == "r":
-        r = s
-    elif spacing == "mu":
-        r = np.sqrt(1.0 - (1.0 - s) ** 2)
-    elif spacing == "theta":
-        r = np.sin(0.5 * np.pi * s)
-    else:
-        raise ValueError(f"unknown spacing {spacing!r}")
-    r[-1] = 1.0
-    mu = np.sqrt(np.maximum(0.0, 1.0 - r * r))
-    return r.tolist(), np.asarray(brightness(mu), dtype=float).tolist()
-
-
-def second_moment(brightness):
-    """Brightness-weighted mean of r^2 over the disk (source radii):
-    integral of (1 - mu^2) I mu dmu over integral of I mu dmu, mu from 0 to 1."""
-    def weighted(f):
-        return quad(lambda mu: f(mu) * float(brightness(mu)) * mu, 0.0, 1.0,
-                    epsabs=0.0, epsrel=1e-13, limit=200)[0]
-    return weighted(lambda mu: 1.0 - mu * mu) / weighted(lambda mu: 1.0)
-
-
-# ------------------------------------------------------------- magnification
-# Beyond this separation (source radii) the disk is replaced by the uniform
-# closed form plus the second-moment correction: relative error about
-# 9/64 |<r^4> - 1/3| / l^4: about 1e-6 at l = 10 and 1e-8 at l = 30.
-FAR_SEPARATION = 30.0
-# Within this distance of the limb (source radii), or within 1e-4 Einstein
-# radii of it, the uniform disk comes from the ring integral of a uniform
-# table: the closed form returns the limb value in a band of 1e-5 Einstein
-# radii and loses digits next to it.
-LIMB_WIDTH = 0.01
-UNIFORM_TABLE = ([0.0, 1.0], [1.0, 1.0])
-
-
-def point_source_laplacian(u):
-    """Laplacian of the point-source magnification (u in Einstein radii)."""
-    return 32.0 * (u * u + 1.0) / (u ** 3 * (u * u + 4.0) ** 2.5)
-
-
-def uniform_magnification(l, rho):
-    """Uniform source disk at separations l (source radii), rho = rstar/re."""
-    l = np.asarray(l, dtype=float)
-    limb = (np.abs(l - 1.0) < LIMB_WIDTH) | (np.abs(l - 1.0) * rho < 1e-4)
-    a = np.empty_like(l)
-    if (~limb).any():
-        a[~limb] = corvanis.witt_mao_magnification(l[~limb], 1.0, rho)
-    if limb.any():
-        a[limb] = corvanis.integrated_flux_map_heyrovsky_magnification(
-            l[limb], 1.0, rho, *UNIFORM_TABLE)
-    return a
-
-
-def far_magnification(l, rho, moment):
-    """Disk far from the lens: uniform closed form plus the second-moment
-    difference to a uniform disk, (<r^2> - 1/2) rho^2 / 4 times the Laplacian
-    of the point-source magnification."""
-    return (np.asarray(corvanis.witt_mao_magnification(l, 1.0, rho))
-            + (moment - 0.5) * rho * rho / 4.0 * point_source_laplacian(l * rho))
-
-
-def disk_magnification(l, rho, band, far=FAR_SEPARATION):
-    """Magnification of the band's limb-darkened source at separations l."""
-    l = np.asarray(l, dtype=float)
-    a = np.empty_like(l)
-    near = l < far
-    if (~near).any():
-        a[~near] = far_magnification(l[~near], rho, band.moment)
-    if near.any():
-        ln = l[near]
-        if band.law == "linear":
-            # The magnification is linear in the profile, and the law
-            # 1 - u(1 - mu) is a combination of the uniform profile and the
-            # built-in law 0.6, so for any u, exactly (fluxes normalised):
-            # A_u = [(1 - 5u/3) A_uniform + (4u/3) A_0.6] / (1 - u/3).
-            u = band.coefficients[0]
-            a06 = np.asarray(corvanis.integrated_heyrovsky_magnification(ln, 1.0, rho))
-            a[near] = ((1.0 - 5.0 * u / 3.0) * uniform_magnification(ln, rho)
-                       + (4.0 * u / 3.0) * a06) / (1.0 - u / 3.0)
-        else:
-            a[near] = corvanis.integrated_flux_map_heyrovsky_magnification(
-                ln, 1.0, rho, *band.table)
-    return a
-
-
-def point_source_magnification(u):
-    return (u * u + 2.0) / (u * np.sqrt(u * u + 4.0))
-
-
-def separations(t, t0, u0, tE, rho):
-    """Lens-source separations in source radii."""
-    return np.hypot(u0, (t - t0) / tE) / rho
-
-
-# ------------------------------------------------------------------ the data
 def band_setup(quick):
-    """The two bands: I with a linear law (exact combination), V with a
-    quadratic law (table). quick: fewer epochs."""
+    """The two bands: I with the linear law 0.55, V with the quadratic law
+    (0.70, 0.12). quick: fewer epochs."""
     thin = 3 if quick else 1
     return [
-        Band("I", "linear", (0.55,), source_flux=0.50, blend_flux=0.30,
+        Band("I", fs.Linear(0.55), source_flux=0.50, blend_flux=0.30,
              survey_per_night=3 // thin, survey_days=45.0, followup_step=0.005 * thin ** 2),
-        Band("V", "quadratic", (0.70, 0.12), source_flux=0.25, blend_flux=0.20,
+        Band("V", fs.Quadratic(0.70, 0.12), source_flux=0.25, blend_flux=0.20,
              survey_per_night=1, survey_days=20.0 / thin, followup_step=0.015 * thin ** 2),
     ]
 
 
+# ------------------------------------------------------------------ the data
 def photometric_error(mag):
     """Errors grow with magnitude: 3 mmag floor, 1% at magnitude 18."""
     return np.hypot(0.003, 0.01 * 10.0 ** (0.2 * (mag - 18.0)))
@@ -244,11 +107,9 @@ def observing_times(band, rng):
 def simulate(outdir, bands, rng):
     """Write one file per band: time, magnitude, error."""
     paths = []
-    p = TRUE
     for band in bands:
         t = observing_times(band, rng)
-        a = disk_magnification(separations(t, p["t0"], p["u0"], p["tE"], p["rho"]),
-                               p["rho"], band)
+        a = fs.light_curve(t, *TRUE.values(), band.law, rtol=RTOL)
         mag = ZERO_POINT - 2.5 * np.log10(band.source_flux * a + band.blend_flux)
         err = photometric_error(mag)
         mag = mag + err * rng.standard_normal(t.size)
@@ -282,80 +143,132 @@ def read_photometry(paths, bands):
 
 
 # ----------------------------------------------------------------- the model
-def solve_fluxes(a, d):
-    """Source and blend flux minimising chi^2 for magnifications a."""
+def profiled_jacobian(gradient, solution, d):
+    """Jacobian in (t0, u0, tE, rho) of one band's residuals
+    (flux - F_s A - F_b) / flux_err, with F_s and F_b re-solved at every
+    parameter value (variable projection, exact form).
+
+    Differentiating the normal equations N F = M^T W flux (M = [A, 1],
+    W = 1/flux_err^2) gives N dF = [sum W dA (r - F_s A), -F_s sum W dA] with
+    r = flux - F_s A - F_b, and N^-1 is the fluxes' covariance; then
+    d(residual) = -(F_s dA + A dF_s + dF_b) / flux_err.
+    """
+    a = gradient.A
+    derivatives = np.stack([gradient.dA_dt0, gradient.dA_du0, gradient.dA_dtE,
+                            gradient.dA_drho])                      # (4, epochs)
+    fs_, fb_ = solution.source_flux, solution.blend_flux
     w = 1.0 / d.flux_err ** 2
-    s0, s1, s2 = w.sum(), (w * a).sum(), (w * a * a).sum()
-    y0, y1 = (w * d.flux).sum(), (w * a * d.flux).sum()
-    det = s0 * s2 - s1 * s1
-    return (s0 * y1 - s1 * y0) / det, (s2 * y0 - s1 * y1) / det
+    r = d.flux - fs_ * a - fb_
+    rhs = np.stack([derivatives @ (w * (r - fs_ * a)), -fs_ * (derivatives @ w)])
+    flux_derivatives = solution.covariance @ rhs                    # (2, 4)
+    return -(fs_ * derivatives.T + np.outer(a, flux_derivatives[0])
+             + flux_derivatives[1]) / d.flux_err[:, None]
 
 
 class Model:
-    """Residuals and chi^2 of one magnification model on all bands."""
+    """Residuals, their Jacobian and chi^2 of one set of laws on all bands.
 
-    def __init__(self, data, magnification, label=""):
-        self.data, self.magnification = data, magnification
-        self.label, self.evaluations, self.bar = label, 0, None
+    curves counts the light-curve evaluations (one per band and parameter
+    vector, the gradient's included).
+    """
 
-    def magnifications(self, params):
+    def __init__(self, data, laws, label=""):
+        self.data, self.laws, self.label = data, laws, label
+        self.curves = 0
+        self._cache = (None, None)
+
+    def magnifications(self, params, gradient=False):
         t0, u0, tE, rho = params
-        return [self.magnification(separations(d.t, t0, u0, tE, rho), rho, d.band)
-                for d in self.data]
+        self.curves += 1
+        return [fs.light_curve(d.t, t0, u0, tE, rho, law, rtol=RTOL, gradient=gradient)
+                for d, law in zip(self.data, self.laws)]
 
     def residuals(self, params):
-        self.evaluations += 1
-        if self.bar is not None:
-            self.bar.update()
         out = []
         for a, d in zip(self.magnifications(params), self.data):
-            fs, fb = solve_fluxes(a, d)
-            out.append((d.flux - fs * a - fb) / d.flux_err)
+            s = fs.solve_fluxes(a, d.flux, d.flux_err)
+            out.append((d.flux - s.source_flux * a - s.blend_flux) / d.flux_err)
         return np.concatenate(out)
+
+    def residuals_with_jacobian(self, params):
+        """Residuals, keeping their Jacobian for jacobian() at the same point:
+        least_squares asks for both at every accepted step, and the gradient
+        comes with the magnification in one call."""
+        out, jac = [], []
+        for g, d in zip(self.magnifications(params, gradient=True), self.data):
+            s = fs.solve_fluxes(g, d.flux, d.flux_err)
+            out.append((d.flux - s.source_flux * g.A - s.blend_flux) / d.flux_err)
+            jac.append(profiled_jacobian(g, s, d))
+        self._cache = (np.array(params, dtype=float), np.concatenate(jac))
+        return np.concatenate(out)
+
+    def jacobian(self, params):
+        x, jac = self._cache
+        if x is None or not np.array_equal(x, params):
+            self.residuals_with_jacobian(params)
+        return self._cache[1]
 
     def chi2(self, params):
         r = self.residuals(params)
         return float(r @ r)
 
-    def fit(self, start, bounds):
-        if tqdm is not None:
-            self.bar = tqdm(desc=f"least squares ({self.label})", unit=" models", leave=False)
-        try:
-            result = least_squares(self.residuals, start, bounds=bounds, x_scale="jac",
-                                   xtol=1e-10, ftol=1e-10)
-        finally:
-            if self.bar is not None:
-                self.bar.close()
-                self.bar = None
+    def fit(self, start, bounds, exact=True):
+        """least_squares from start; exact: the Jacobian above, else 2-point
+        finite differences of the residuals."""
+        self.curves = 0
+        fun, jac = ((self.residuals_with_jacobian, self.jacobian) if exact
+                    else (self.residuals, "2-point"))
+        result = least_squares(fun, start, jac=jac, bounds=bounds, x_scale="jac",
+                               xtol=1e-10, ftol=1e-10)
+        # The fluxes are profiled out of the Jacobian, so this is the
+        # covariance of (t0, u0, tE, rho) marginalised over them.
         cov = np.linalg.inv(result.jac.T @ result.jac)
-        return result.x, np.sqrt(np.diag(cov)), cov, 2.0 * result.cost
+        return result, np.sqrt(np.diag(cov)), cov
 
 
-def point_source_band(l, rho, band):
-    return point_source_magnification(l * rho)
-
-
-def uniform_band(l, rho, band):
-    return uniform_magnification(l, rho)
+def point_source_magnification(u):
+    return (u * u + 2.0) / (u * np.sqrt(u * u + 4.0))
 
 
 def paczynski_start(data):
     """Point-source fit over a small grid of starts; rho from the peak."""
     brightest = max(data, key=lambda d: len(d.t))
     t_peak = brightest.t[np.argmax(brightest.flux)]
-    model = Model(data, point_source_band, "point source")
+
+    def residuals(p):
+        t0, u0, tE = p
+        out = []
+        for d in data:
+            a = point_source_magnification(np.hypot(u0, (d.t - t0) / tE))
+            s = fs.solve_fluxes(a, d.flux, d.flux_err)
+            out.append((d.flux - s.source_flux * a - s.blend_flux) / d.flux_err)
+        return np.concatenate(out)
+
     best = None
     for u0 in (1e-3, 1e-2, 0.1):
         for tE in (5.0, 20.0, 60.0):
-            # rho = 1 keeps l in Einstein radii for the point-source model.
-            r = least_squares(lambda p: model.residuals((*p, 1.0)), (t_peak, u0, tE),
-                              bounds=([-np.inf, 0.0, 0.1], [np.inf, 1.0, 1e3]), x_scale="jac")
+            r = least_squares(residuals, (t_peak, u0, tE),
+                              bounds=([-np.inf, 1e-6, 0.1], [np.inf, 1.0, 1e3]), x_scale="jac")
             if best is None or r.cost < best.cost:
                 best = r
     t0, u0, tE = best.x
     # The finite source caps the peak near 2/rho for a crossing, where the
     # point source reaches 1/u0: start rho at 2 u0 and u0 at half of it.
     return np.array([t0, 0.5 * u0, tE, 2.0 * u0]), 2.0 * best.cost
+
+
+def timed_fits(model, start, bounds, repeat):
+    """The fit with the exact Jacobian and with finite differences: results,
+    light-curve evaluations and the fastest of repeat runs of each."""
+    out = {}
+    for exact in (True, False):
+        seconds = math.inf
+        for _ in range(repeat):
+            clock = time.perf_counter()
+            fit = model.fit(start, bounds, exact=exact)
+            seconds = min(seconds, time.perf_counter() - clock)
+        out[exact] = (fit, model.curves, seconds)
+    return out
 
 
 # ---------------------------------------------------------------------- MCMC
@@ -376,35 +289,18 @@ def run_mcmc(model, best, cov, steps, walkers=16, seed=SEED):
     return sampler.get_chain(discard=steps // 3, flat=True)
 
 
-# ------------------------------------------------------------------- timing
-def time_likelihood(outdir, params, repeat):
-    """Seconds per likelihood evaluation in this process (the fastest of
-    repeat calls: the least disturbed by other work on the machine)."""
-    bands = band_setup(quick=False)  # the laws; the epochs come from the files
-    data = read_photometry([outdir / f"fit_event_{b.name}.dat" for b in bands], bands)
-    model = Model(data, disk_magnification)
-    model.chi2(params)
-    times = []
-    for _ in range(repeat):
-        start = time.perf_counter()
-        model.chi2(params)
-        times.append(time.perf_counter() - start)
-    return min(times)
-
-
-def time_in_child(outdir, params, threads, repeat):
-    """Runs the timing in a fresh interpreter: corvanis reads its thread count
-    at import. threads None leaves the default (all cores)."""
-    env = dict(os.environ)
-    for name in ("CORVANIS_NUM_THREADS", "OMP_NUM_THREADS"):
-        env.pop(name, None)
-    if threads is not None:
-        env["CORVANIS_NUM_THREADS"] = str(threads)
-    cmd = [sys.executable, str(Path(__file__).resolve()), "--time-likelihood",
-           "--outdir", str(outdir), "--repeat", str(repeat),
-           "--params", *(repr(float(p)) for p in params)]
-    out = subprocess.run(cmd, env=env, capture_output=True, text=True, check=True)
-    return float(out.stdout.split()[-1])
+def time_likelihood(model, params, repeat):
+    """Seconds per chi^2 evaluation without and with the gradient (the
+    fastest of repeat calls: the least disturbed by other work)."""
+    def fastest(call):
+        call(params)
+        times = []
+        for _ in range(repeat):
+            clock = time.perf_counter()
+            call(params)
+            times.append(time.perf_counter() - clock)
+        return min(times)
+    return fastest(model.residuals), fastest(model.residuals_with_jacobian)
 
 
 # ------------------------------------------------------------------ output
@@ -426,68 +322,91 @@ def joint_check(estimate, cov):
     return f"joint distance of the truth: chi2 = {d2:.2f} for 4 parameters, p = {p:.2f}: {verdict}"
 
 
-def plot_fit(path, data, best, uniform_best, ld_model, uniform_model):
+def plot_fit(path, data, best, uniform_best):
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
+    from matplotlib.lines import Line2D
 
-    t0, _, tE, rho = best
+    t0, _, tE, _ = best
     fig, axes = plt.subplots(2, 2, figsize=(10, 6), sharex="col",
                              gridspec_kw={"height_ratios": [3, 1]})
     colors = {"I": "tab:red", "V": "tab:blue"}
     spans = [(t0 - 2.2 * tE, t0 + 2.2 * tE), (t0 - 0.3, t0 + 0.3)]
     for col, (lo, hi) in enumerate(spans):
         top, bottom = axes[0, col], axes[1, col]
-        grid = np.linspace(lo, hi, 400)
-        for d, a, au in zip(data, ld_model.magnifications(best),
-                            uniform_model.magnifications(uniform_best)):
-            fs, fb = solve_fluxes(a, d)
-            fsu, fbu = solve_fluxes(au, d)
+        grid = np.linspace(lo, hi, 600)
+        for d in data:
+            a = fs.light_curve(d.t, *best, d.band.law, rtol=RTOL)
+            au = fs.light_curve(d.t, *uniform_best, fs.Uniform(), rtol=RTOL)
+            s, su = fs.solve_fluxes(a, d.flux, d.flux_err), fs.solve_fluxes(au, d.flux, d.flux_err)
             c = colors.get(d.band.name, "k")
             inside = (d.t >= lo) & (d.t <= hi)
             top.errorbar(d.t[inside], d.mag[inside], d.err[inside], fmt=".", ms=3, lw=0.6,
-                         color=c, alpha=0.6, label=f"{d.band.name} ({d.band.law} law)")
-            curve = disk_magnification(separations(grid, *best), rho, d.band)
-            top.plot(grid, ZERO_POINT - 2.5 * np.log10(fs * curve + fb), color=c, lw=1)
-            if col == 1:
-                curve_u = uniform_magnification(separations(grid, *uniform_best),
-                                                uniform_best[3])
-                top.plot(grid, ZERO_POINT - 2.5 * np.log10(fsu * curve_u + fbu), color=c,
-                         lw=1, ls="--", label=f"{d.band.name} uniform-source fit")
-            model_mag = ZERO_POINT - 2.5 * np.log10(fs * a + fb)
+                         color=c, alpha=0.6, label=f"{d.band.name}: {d.band.describe()}")
+            model = s.source_flux * fs.light_curve(grid, *best, d.band.law, rtol=RTOL) \
+                + s.blend_flux
+            top.plot(grid, ZERO_POINT - 2.5 * np.log10(model), color=c, lw=1)
+            model_mag = ZERO_POINT - 2.5 * np.log10(s.source_flux * a + s.blend_flux)
             bottom.errorbar(d.t[inside], (d.mag - model_mag)[inside], d.err[inside],
                             fmt=".", ms=3, lw=0.6, color=c, alpha=0.6)
             if col == 1:
-                bottom.plot(grid, 2.5 * np.log10((fs * curve + fb) / (fsu * curve_u + fbu)),
-                            color=c, lw=1, ls="--")
+                uniform = su.source_flux * fs.light_curve(grid, *uniform_best, fs.Uniform(),
+                                                          rtol=RTOL) + su.blend_flux
+                top.plot(grid, ZERO_POINT - 2.5 * np.log10(uniform), color=c, lw=1, ls="--")
+                bottom.plot(grid, 2.5 * np.log10(model / uniform), color=c, lw=1, ls="--")
         top.invert_yaxis()
         top.set_xlim(lo, hi)
         bottom.ticklabel_format(axis="x", useOffset=False)
         bottom.axhline(0.0, color="k", lw=0.8)
         bottom.set_xlabel("time [HJD - 2450000]")
-    axes[0, 0].set_ylabel("magnitude")
-    axes[1, 0].set_ylabel("data - model")
-    axes[1, 1].set_ylabel("dashed: uniform fit", fontsize=8)
+    axes[0, 0].set_ylabel("magnitude [mag]")
+    axes[1, 0].set_ylabel("data - model [mag]")
+    axes[1, 1].set_ylabel("data - model [mag]")
     axes[0, 0].set_title("whole event")
     axes[0, 1].set_title("peak: the lens crosses the source")
-    axes[0, 1].legend(fontsize=7, loc="lower center")
+    handles, _ = axes[0, 1].get_legend_handles_labels()
+    handles += [Line2D([], [], color="k", lw=1, label="limb-darkened fit"),
+                Line2D([], [], color="k", lw=1, ls="--", label="uniform-source fit")]
+    axes[0, 1].legend(handles=handles, fontsize=7, loc="lower center")
+    axes[1, 1].legend(handles=[Line2D([], [], color="k", lw=1, ls="--",
+                                      label="uniform-source fit - limb-darkened fit")],
+                      fontsize=7, loc="lower right")
     fig.tight_layout()
-    fig.savefig(path, dpi=90)
+    fig.savefig(path, dpi=150)
     plt.close(fig)
+
+
+# Fractions of a 2-D Gaussian within its 1 and 2 sigma ellipses.
+CONTOUR_MASS = (1.0 - math.exp(-0.5), 1.0 - math.exp(-2.0))
+
+
+def _contour_levels(hist, masses):
+    """Heights of a 2-D histogram enclosing the given fractions of its mass."""
+    flat = np.sort(hist.ravel())[::-1]
+    cumulative = np.cumsum(flat) / flat.sum()
+    return sorted(flat[min(np.searchsorted(cumulative, m), flat.size - 1)] for m in masses)
 
 
 def plot_corner(path, chain):
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
+    from matplotlib.lines import Line2D
+    from matplotlib.ticker import MaxNLocator
+    from scipy.ndimage import gaussian_filter
 
     n = len(NAMES)
-    # t0 is shown relative to its true value, so that its ticks stay short.
-    chain = chain.copy()
-    chain[:, 0] -= TRUE["t0"]
-    truth = [0.0] + [TRUE[name] for name in NAMES[1:]]
-    labels = [f"t0 - {TRUE['t0']}"] + list(NAMES[1:])
-    fig, axes = plt.subplots(n, n, figsize=(7, 7))
+    # Shown in units that keep the ticks short: t0 in seconds from its true
+    # value, u0 and rho in thousandths of an Einstein radius.
+    scale = np.array([86400.0, 1e3, 1.0, 1e3])
+    shift = np.array([TRUE["t0"], 0.0, 0.0, 0.0])
+    shown = (chain - shift) * scale
+    truth = (np.array([TRUE[name] for name in NAMES]) - shift) * scale
+    labels = [f"$t_0$ − {TRUE['t0']} d  [s]", r"$u_0$  [$10^{-3}\,\theta_\mathrm{E}$]",
+              r"$t_\mathrm{E}$  [d]", r"$\rho$  [$10^{-3}\,\theta_\mathrm{E}$]"]
+    spans = [np.percentile(shown[:, i], [0.5, 99.5]) for i in range(n)]
+    fig, axes = plt.subplots(n, n, figsize=(7.5, 7.5))
     for i in range(n):
         for j in range(n):
             ax = axes[i, j]
@@ -495,23 +414,46 @@ def plot_corner(path, chain):
                 ax.axis("off")
                 continue
             if i == j:
-                ax.hist(chain[:, i], bins=30, color="0.4", histtype="step")
+                ax.hist(shown[:, i], bins=40, range=spans[i], color="0.3", histtype="step")
+                for q in np.percentile(shown[:, i], [15.865, 50.0, 84.135]):
+                    ax.axvline(q, color="0.3", lw=0.8, ls=":")
                 ax.axvline(truth[i], color="tab:red")
+            else:
+                hist, xe, ye = np.histogram2d(shown[:, j], shown[:, i], bins=30,
+                                              range=[spans[j], spans[i]])
+                hist = gaussian_filter(hist, 1.2)
+                ax.imshow(hist.T, origin="lower", aspect="auto", cmap="Greys",
+                          extent=(xe[0], xe[-1], ye[0], ye[-1]))
+                ax.contour(0.5 * (xe[1:] + xe[:-1]), 0.5 * (ye[1:] + ye[:-1]), hist.T,
+                           levels=_contour_levels(hist, CONTOUR_MASS[::-1]),
+                           colors="k", linewidths=[0.8, 1.2], linestyles=["--", "-"])
+                ax.plot(truth[j], truth[i], "+", color="tab:red", ms=10, mew=1.5)
+            ax.set_xlim(spans[j])
+            ax.xaxis.set_major_locator(MaxNLocator(4, prune="both"))
+            if i == j:
                 ax.set_yticks([])
             else:
-                ax.hist2d(chain[:, j], chain[:, i], bins=30, cmap="Greys")
-                ax.plot(truth[j], truth[i], "+", color="tab:red", ms=10)
+                ax.yaxis.set_major_locator(MaxNLocator(4, prune="both"))
+            ax.tick_params(labelsize=8)
             if i == n - 1:
-                ax.set_xlabel(labels[j])
+                ax.set_xlabel(labels[j], fontsize=9)
+                for label in ax.get_xticklabels():
+                    label.set_rotation(45)
+                    label.set_horizontalalignment("right")
             else:
                 ax.set_xticklabels([])
             if j == 0 and i > 0:
-                ax.set_ylabel(labels[i])
-            elif j > 0:
+                ax.set_ylabel(labels[i], fontsize=9)
+            elif j > 0 and i != j:
                 ax.set_yticklabels([])
-            ax.tick_params(labelsize=6)
+    fig.legend(handles=[Line2D([], [], color="k", lw=1.2, label="1σ (39% of the samples)"),
+                        Line2D([], [], color="k", lw=0.8, ls="--", label="2σ (86%)"),
+                        Line2D([], [], color="0.3", lw=0.8, ls=":",
+                               label="median and 68% interval"),
+                        Line2D([], [], color="tab:red", lw=1.5, marker="+", label="true value")],
+               loc="upper right", fontsize=9, frameon=False, bbox_to_anchor=(0.97, 0.97))
     fig.tight_layout()
-    fig.savefig(path, dpi=80)
+    fig.savefig(path, dpi=200)
     plt.close(fig)
 
 
@@ -523,15 +465,10 @@ def main():
     parser.add_argument("--quick", action="store_true",
                         help="few epochs, no MCMC (a smoke test)")
     parser.add_argument("--no-mcmc", action="store_true", help="skip the MCMC")
-    parser.add_argument("--steps", type=int, default=300, help="MCMC steps per walker")
-    parser.add_argument("--repeat", type=int, default=10, help="timed likelihood calls")
-    parser.add_argument("--time-likelihood", action="store_true", help=argparse.SUPPRESS)
-    parser.add_argument("--params", type=float, nargs=4, help=argparse.SUPPRESS)
+    parser.add_argument("--steps", type=int, default=1500, help="MCMC steps per walker")
+    parser.add_argument("--repeat", type=int, default=10,
+                        help="runs of each timed fit and likelihood (the fastest counts)")
     args = parser.parse_args()
-
-    if args.time_likelihood:
-        print(time_likelihood(args.outdir, args.params, args.repeat))
-        return
 
     clock = time.perf_counter()
     args.outdir.mkdir(parents=True, exist_ok=True)
@@ -540,8 +477,7 @@ def main():
     data = read_photometry(paths, bands)
     print("simulated event: " + ", ".join(f"{k} = {v}" for k, v in TRUE.items()))
     for d, path in zip(data, paths):
-        law = ", ".join(map(str, d.band.coefficients))
-        print(f"  band {d.band.name}: {d.t.size} epochs, {d.band.law} limb darkening ({law}),"
+        print(f"  band {d.band.name}: {d.t.size} epochs, {d.band.describe()},"
               f" fs = {d.band.source_flux}, fb = {d.band.blend_flux}  -> {path}")
 
     start, chi2_ps = paczynski_start(data)
@@ -549,19 +485,30 @@ def main():
           f"u0 = {start[1]:.5f}, tE = {start[2]:.3f}, rho = {start[3]:.5f}")
 
     bounds = ([-np.inf, 0.0, 0.1, 1e-5], [np.inf, 1.0, 1e3, 0.5])
-    ld_model = Model(data, disk_magnification, "limb-darkened")
-    best, sigma, cov, chi2_ld = ld_model.fit(start, bounds)
+    ld_model = Model(data, [d.band.law for d in data], "limb-darkened")
+    repeat = 1 if args.quick else args.repeat
+    fits = timed_fits(ld_model, start, bounds, repeat)
+    (result, sigma, cov), curves, seconds = fits[True]
+    (result_fd, sigma_fd, _), curves_fd, seconds_fd = fits[False]
+    best, chi2_ld = result.x, 2.0 * result.cost
     ndata = sum(d.t.size for d in data)
     dof = ndata - 4 - 2 * len(data)
-    print(f"limb-darkened fit: chi2 = {chi2_ld:.1f} for {dof} degrees of freedom "
-          f"({ld_model.evaluations} models)")
+    print(f"limb-darkened fit: chi2 = {chi2_ld:.1f} for {dof} degrees of freedom")
     for name, v, s in zip(NAMES, best, sigma):
         print(describe(name, v, s, TRUE[name]))
     within = [abs(v - TRUE[n]) <= s for n, v, s in zip(NAMES, best, sigma)]
     print(f"  {sum(within)} of 4 true values within 1 sigma; {joint_check(best, cov)}")
+    shift = np.abs(result_fd.x - best) / sigma
+    print(f"  exact Jacobian:     {curves:3d} light curves with gradient"
+          f" ({result.nfev} steps, {result.njev} Jacobians), {seconds * 1e3:.0f} ms")
+    print(f"  finite differences: {curves_fd:3d} light curves"
+          f" ({result_fd.nfev} steps, {result_fd.njev} Jacobians), {seconds_fd * 1e3:.0f} ms;"
+          f" chi2 {2.0 * result_fd.cost - chi2_ld:+.2g}, parameters within"
+          f" {shift.max():.1g} sigma of the exact-Jacobian fit")
 
-    uniform_model = Model(data, uniform_band, "uniform source")
-    ubest, usigma, _, chi2_u = uniform_model.fit(best, bounds)
+    uniform_model = Model(data, [fs.Uniform()] * len(data), "uniform source")
+    uniform, usigma, _ = uniform_model.fit(best, bounds)
+    ubest, chi2_u = uniform.x, 2.0 * uniform.cost
     print(f"uniform-source fit: chi2 = {chi2_u:.1f}, delta chi2 = {chi2_u - chi2_ld:+.1f}; "
           f"rho = {ubest[3]:.6f} +- {usigma[3]:.6f}, "
           f"{(ubest[3] - best[3]) / sigma[3]:+.1f} sigma from the limb-darkened rho")
@@ -589,19 +536,15 @@ def main():
         print(f"  {inside} of 4 true values inside their 68% intervals; "
               f"{joint_check(np.median(chain, axis=0), np.cov(chain.T))}")
 
-    repeat = 3 if args.quick else args.repeat
-    ncores = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count()
-    serial, parallel = math.inf, math.inf
-    for _ in range(1 if args.quick else 2):  # alternated, against drifting load
-        serial = min(serial, time_in_child(args.outdir, best, 1, repeat))
-        parallel = min(parallel, time_in_child(args.outdir, best, None, repeat))
-    near = sum(int((separations(d.t, *best) < FAR_SEPARATION).sum()) for d in data)
-    print(f"time per likelihood ({ndata} epochs, {near} within {FAR_SEPARATION:g} source radii):"
-          f" {serial * 1e3:.1f} ms with 1 thread, {parallel * 1e3:.1f} ms with all {ncores} cores"
-          f" ({serial / parallel:.2f}x)")
+    plain, with_gradient = time_likelihood(ld_model, best, 3 if args.quick else 20)
+    near = sum(int((np.hypot(best[1], (d.t - best[0]) / best[2]) < 2.0 * best[3]).sum())
+               for d in data)
+    print(f"time per likelihood ({ndata} epochs, {near} within 2 rho of the lens):"
+          f" {plain * 1e3:.2f} ms, {with_gradient * 1e3:.2f} ms with the gradient"
+          f" ({with_gradient / plain:.2f}x)")
 
     try:
-        plot_fit(args.outdir / "fit_event.png", data, best, ubest, ld_model, uniform_model)
+        plot_fit(args.outdir / "fit_event.png", data, best, ubest)
         print(f"plot written to {args.outdir / 'fit_event.png'}")
         if chain is not None:
             plot_corner(args.outdir / "fit_event_corner.png", chain)

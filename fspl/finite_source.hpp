@@ -22,12 +22,12 @@
 
 namespace fspl {
 
-enum class BasisKind : int { power = 0, mu_log_mu = 1, table_mu = 2, table_r = 3 };
+enum class BasisKind : int { power = 0, power_log = 1, table_mu = 2, table_r = 3 };
 
 // One basis profile b(mu), mu = sqrt(1 - r^2).
 struct Basis {
     BasisKind kind = BasisKind::power;
-    double exponent = 0.0;            // power: b = mu^exponent
+    double exponent = 0.0;            // power: b = mu^p; power_log: b = mu^p ln mu
     double flux = 1.0;                // integral_0^1 2 r b dr
     std::span<const double> moments;  // <r^{2k}> over b (k = 0, 1, ...; the first is 1)
     // Tables: mu at the breakpoints (ascending, 0 to 1), the brightness there,
@@ -42,20 +42,32 @@ struct LawSet {
     std::span<const double> weights;  // laws x bases, row-major
     std::size_t laws = 0;
     std::span<const double> law_flux;  // per law: sum_j w_j F_j (non-zero)
+    // Per law, its own moments sum_j w_j F_j <r^2k>_j / law_flux: laws x terms.
+    std::span<const double> law_moments;
+    std::size_t terms = 0;
 };
 
 // Buffers kept from one position to the next, so that a run of positions
 // allocates only at its start.
 struct Workspace {
     std::vector<double> cut, cut_complement;
-    std::vector<double> mu, one_minus_mu, r2, radius, weight, disk;
+    std::vector<double> mu, one_minus_mu, from_star, r2, radius, gap, weight, slope;
+    std::vector<double> value[3];  // the integrand less b'(mu): A, dA/du, dA/drho
     std::vector<int> piece;
+    std::vector<double> t_max;  // per piece end
+    std::vector<char> active;   // per piece: still refined
     std::vector<int> segment;  // piece x basis: the table segment, or -1
-    std::vector<double> level_sum, integral, delta, previous_delta, term;
+    std::vector<double> integral[3], change[3], term[3];
 };
 
-// The magnification of each law for a source of radius rho (> 0) whose centre
-// lies u (>= 0, or NaN) from the lens; out[l] for law l. A NaN u gives NaN.
+// Per basis j, N_j = F_j A_j (the flux-weighted magnification) and, when
+// `derivatives`, dN_j/du and dN_j/drho: basis[q * bases + j] for q = 0, 1, 2.
+// Each law's estimated error is kept below rtol (its derivatives' too).
+// A NaN u gives NaN. u >= 0, rho > 0.
+void basis_magnifications(double u, double rho, const LawSet& set, double rtol, bool derivatives,
+                          Workspace& ws, double* basis);
+
+// The magnification of each law: out[l] = sum_j w_lj N_j / law_flux[l].
 void magnification(double u, double rho, const LawSet& set, double rtol, Workspace& ws, double* out);
 
 // The switch between the two methods, in source radii.

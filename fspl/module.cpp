@@ -45,10 +45,12 @@ bool get_buffer(PyObject* object, Buffer& buffer, bool writable, const char* nam
 // microseconds, far from it a fraction of one): the basis of the split.
 constexpr double epoch_ns = 1500.0;
 
-PyObject* magnification(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+// Both entry points: the laws' magnifications into out[law, epoch], or (per
+// basis) N_j, dN_j/du and dN_j/drho into out[quantity, basis, epoch].
+PyObject* compute(PyObject* const* args, Py_ssize_t nargs, bool per_basis) {
     constexpr Py_ssize_t expected = 12;
     if (nargs != expected) {
-        PyErr_Format(PyExc_TypeError, "magnification() takes %zd arguments (%zd given)", expected, nargs);
+        PyErr_Format(PyExc_TypeError, "takes %zd arguments (%zd given)", expected, nargs);
         return nullptr;
     }
     Buffer u, rho, kinds, exponents, fluxes, moments, offsets, breaks, values, slopes, weights, out;
@@ -65,8 +67,9 @@ PyObject* magnification(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     if ((rho.count<double>() != n && rho.count<double>() != 1) || exponents.count<double>() != nb || fluxes.count<double>() != nb ||
         offsets.count<std::int64_t>() != nb + 1 || nb == 0 || nw <= 0 || nw % nb != 0 ||
         moments.count<double>() % nb != 0 || values.count<double>() != breaks.count<double>() ||
-        slopes.count<double>() != breaks.count<double>() || out.count<double>() != (nw / nb) * n) {
-        PyErr_SetString(PyExc_ValueError, "magnification(): inconsistent array sizes");
+        slopes.count<double>() != breaks.count<double>() ||
+        out.count<double>() != (per_basis ? 3 * nb : nw / nb) * n) {
+        PyErr_SetString(PyExc_ValueError, "inconsistent array sizes");
         return nullptr;
     }
     const std::size_t laws = static_cast<std::size_t>(nw / nb);
@@ -75,7 +78,7 @@ PyObject* magnification(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     const auto* off = offsets.data<std::int64_t>();
     for (Py_ssize_t j = 0; j < nb; ++j) {
         if (off[j] < 0 || off[j + 1] < off[j] || off[j + 1] > breaks.count<double>()) {
-            PyErr_SetString(PyExc_ValueError, "magnification(): table offsets out of range");
+            PyErr_SetString(PyExc_ValueError, "table offsets out of range");
             return nullptr;
         }
     }
@@ -103,20 +106,33 @@ PyObject* magnification(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
                 law_flux[l] += weights.data<double>()[l * bases.size() + j] * bases[j].flux;
             }
         }
-        const fspl::LawSet set{bases, {weights.data<double>(), static_cast<std::size_t>(nw)}, laws, law_flux};
+        std::vector<double> law_moments(laws * terms, 0.0);
+        for (std::size_t l = 0; l < laws; ++l) {
+            for (std::size_t j = 0; j < bases.size(); ++j) {
+                const double w = weights.data<double>()[l * bases.size() + j] * bases[j].flux / law_flux[l];
+                for (std::size_t k = 0; k < terms; ++k) law_moments[l * terms + k] += w * bases[j].moments[k];
+            }
+        }
+        const fspl::LawSet set{bases, {weights.data<double>(), static_cast<std::size_t>(nw)}, laws,
+                               law_flux,  law_moments, terms};
         const double* pu = u.data<double>();
         const double* prho = rho.data<double>();
         const std::size_t rho_step = rho.count<double>() == 1 ? 0 : 1;  // one radius for all
         double* pout = static_cast<double*>(out.view.buf);
         const auto count = static_cast<std::size_t>(n);
         corvanis::parallel::parallel_for(
-            count, corvanis::parallel::split_grain(count, epoch_ns * static_cast<double>(laws > 1 ? 1.2 : 1.0)),
+            count, corvanis::parallel::split_grain(count, epoch_ns * (per_basis ? 2.0 : 1.0)),
             [&](std::size_t begin, std::size_t end) {
                 fspl::Workspace ws;
-                std::vector<double> row(laws);
+                const std::size_t rows = per_basis ? 3 * bases.size() : laws;
+                std::vector<double> row(rows);
                 for (std::size_t i = begin; i < end; ++i) {
-                    fspl::magnification(pu[i], prho[i * rho_step], set, rtol, ws, row.data());
-                    for (std::size_t l = 0; l < laws; ++l) pout[l * count + i] = row[l];
+                    if (per_basis) {
+                        fspl::basis_magnifications(pu[i], prho[i * rho_step], set, rtol, true, ws, row.data());
+                    } else {
+                        fspl::magnification(pu[i], prho[i * rho_step], set, rtol, ws, row.data());
+                    }
+                    for (std::size_t r = 0; r < rows; ++r) pout[r * count + i] = row[r];
                 }
             });
     } catch (abi::__forced_unwind&) {
@@ -136,6 +152,14 @@ PyObject* magnification(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     Py_RETURN_NONE;
 }
 
+PyObject* magnification(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    return compute(args, nargs, false);
+}
+
+PyObject* basis_magnifications(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    return compute(args, nargs, true);
+}
+
 PyObject* thread_count(PyObject*, PyObject*) {
     return PyLong_FromSize_t(corvanis::parallel::thread_count());
 }
@@ -144,6 +168,10 @@ PyMethodDef methods[] = {
     {"magnification", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&magnification)),
      METH_FASTCALL, "magnification(u, rho, kinds, exponents, fluxes, moments, offsets, breaks, values, "
                     "slopes, weights_and_rtol, out)\n--\n\nThe compiled core of corvanis_fspl.magnification."},
+    {"basis_magnifications",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&basis_magnifications)), METH_FASTCALL,
+     "basis_magnifications(u, rho, kinds, exponents, fluxes, moments, offsets, breaks, values, "
+     "slopes, weights_and_rtol, out)\n--\n\nPer basis: N, dN/du and dN/drho into out[3, bases, epochs]."},
     {"thread_count", thread_count, METH_NOARGS, "Threads a call may use."},
     {nullptr, nullptr, 0, nullptr},
 };

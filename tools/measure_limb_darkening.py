@@ -1,14 +1,15 @@
 #!/usr/bin/env python3
 """Measure the routes to limb-darkening laws other than the built-in linear 0.6.
 
-Prints the figures that the README quotes, for the helpers of
-examples/fit_event.py, against references computed with mpmath:
+Prints the figures that the README quotes, for the recipes below (a linear
+law of any coefficient, flux-map tables of other laws, the far-field
+correction), against references computed with mpmath:
 
 1. Linear law, any coefficient u, through
        A_u = [(1 - 5u/3) A_uniform + (4u/3) A_0.6] / (1 - u/3),
    with A_0.6 from integrated_heyrovsky_magnification and A_uniform from the
    closed form, from the ring integral of the table [0, 1] / [1, 1], or from
-   the example's uniform_magnification (closed form, ring integral next to
+   uniform_magnification below (closed form, ring integral next to
    the limb); and, for comparison, flux-map tables of the same law.
 2. Quadratic, square-root and logarithmic laws as flux-map tables: relative
    error per number of samples and spacing, and cost per separation.
@@ -41,14 +42,94 @@ from concurrent.futures import ProcessPoolExecutor
 from pathlib import Path
 
 import numpy as np
+from scipy.integrate import quad
 from mpmath import mp, mpf
 
 import corvanis
 
 ROOT = Path(__file__).resolve().parent.parent
-sys.path[:0] = [str(ROOT / "tools"), str(ROOT / "examples")]
-import fit_event  # noqa: E402
+sys.path[:0] = [str(ROOT / "tools")]
 from gen_truth_grid import disk_mean, point_source, uniform_disk  # noqa: E402
+
+
+# ------------------------------------------------------- the recipes measured
+def _mu_log_mu(mu):
+    with np.errstate(divide="ignore", invalid="ignore"):
+        return np.where(mu > 0.0, mu * np.log(mu), 0.0)
+
+
+# Surface brightness against mu = sqrt(1 - r^2), r in source radii.
+RECIPE_LAWS = {
+    "linear": lambda mu, c: 1.0 - c[0] * (1.0 - mu),
+    "quadratic": lambda mu, c: 1.0 - c[0] * (1.0 - mu) - c[1] * (1.0 - mu) ** 2,
+    "square-root": lambda mu, c: 1.0 - c[0] * (1.0 - mu) - c[1] * (1.0 - np.sqrt(mu)),
+    "logarithmic": lambda mu, c: 1.0 - c[0] * (1.0 - mu) - c[1] * _mu_log_mu(mu),
+}
+
+# Next to the limb (|l - 1| < LIMB_WIDTH source radii, or within 1e-4
+# Einstein radii) the uniform disk comes from the ring integral of a uniform
+# table: the closed form returns the limb value in a band of 1e-5 Einstein
+# radii and loses digits next to it.
+LIMB_WIDTH = 0.01
+UNIFORM_TABLE = ([0.0, 1.0], [1.0, 1.0])
+
+
+def profile_table(brightness, samples, spacing):
+    """Flux-map table (bl, bf) of a brightness law given as a function of mu.
+
+    spacing: "r" (uniform in r), "mu" (uniform in mu) or "theta" (uniform in
+    theta, r = sin(theta)).
+    """
+    s = np.linspace(0.0, 1.0, samples)
+    if spacing == "r":
+        r = s
+    elif spacing == "mu":
+        r = np.sqrt(1.0 - (1.0 - s) ** 2)
+    elif spacing == "theta":
+        r = np.sin(0.5 * np.pi * s)
+    else:
+        raise ValueError(f"unknown spacing {spacing!r}")
+    r[-1] = 1.0
+    mu = np.sqrt(np.maximum(0.0, 1.0 - r * r))
+    return r.tolist(), np.asarray(brightness(mu), dtype=float).tolist()
+
+
+def second_moment(brightness):
+    """Brightness-weighted mean of r^2 over the disk (source radii)."""
+    def weighted(f):
+        return quad(lambda mu: f(mu) * float(brightness(mu)) * mu, 0.0, 1.0,
+                    epsabs=0.0, epsrel=1e-13, limit=200)[0]
+    return weighted(lambda mu: 1.0 - mu * mu) / weighted(lambda mu: 1.0)
+
+
+def point_source_magnification(u):
+    return (u * u + 2.0) / (u * np.sqrt(u * u + 4.0))
+
+
+def point_source_laplacian(u):
+    """Laplacian of the point-source magnification (u in Einstein radii)."""
+    return 32.0 * (u * u + 1.0) / (u ** 3 * (u * u + 4.0) ** 2.5)
+
+
+def uniform_magnification(l, rho):
+    """Uniform source disk at separations l (source radii): the closed form,
+    the ring integral of a uniform table next to the limb."""
+    l = np.asarray(l, dtype=float)
+    limb = (np.abs(l - 1.0) < LIMB_WIDTH) | (np.abs(l - 1.0) * rho < 1e-4)
+    a = np.empty_like(l)
+    if (~limb).any():
+        a[~limb] = corvanis.witt_mao_magnification(l[~limb], 1.0, rho)
+    if limb.any():
+        a[limb] = corvanis.integrated_flux_map_heyrovsky_magnification(
+            l[limb], 1.0, rho, *UNIFORM_TABLE)
+    return a
+
+
+def far_magnification(l, rho, moment):
+    """Uniform closed form plus the second-moment difference to a uniform
+    disk, (<r^2> - 1/2) rho^2 / 4 times the point-source Laplacian."""
+    return (np.asarray(corvanis.witt_mao_magnification(l, 1.0, rho))
+            + (moment - 0.5) * rho * rho / 4.0 * point_source_laplacian(l * rho))
 
 DPS = 30
 mp.dps = DPS  # differences between references are taken at this precision
@@ -60,7 +141,7 @@ LINEAR_SEPARATIONS = [0.0, 0.3, 0.9, 0.99, 0.999, 0.9995, 1.0005, 1.001, 1.0021,
                       1.01, 1.5, 3.0, 10.0]
 LINEAR_COEFFICIENTS = [0.2, 0.45, 0.8, 1.0]
 
-# Other laws, with typical coefficients, on the example's source size.
+# Other laws, with typical coefficients, on the fitting example's source size.
 LAWS = {
     "quadratic": (0.70, 0.12),
     "square-root": (0.30, 0.50),
@@ -196,7 +277,7 @@ def check_references(refs):
 def linear_routes(refs):
     print("\n1. linear law through A_u = [(1 - 5u/3) A_uniform + (4u/3) A_0.6] / (1 - u/3):")
     print("   worst relative error over l (at l), per source of A_uniform")
-    header = f"{'rho':>6} {'u':>5} {'closed form':>22} {'ring integral':>22} {'example helper':>22}"
+    header = f"{'rho':>6} {'u':>5} {'closed form':>22} {'ring integral':>22} {'closed + ring':>22}"
     print(header)
     for rho in LINEAR_RHOS:
         l = np.array(LINEAR_SEPARATIONS)
@@ -204,7 +285,7 @@ def linear_routes(refs):
         sources = [np.array(corvanis.witt_mao_magnification(l, 1.0, rho)),
                    np.array(corvanis.integrated_flux_map_heyrovsky_magnification(
                        l, 1.0, rho, [0.0, 1.0], [1.0, 1.0])),
-                   fit_event.uniform_magnification(l, rho)]
+                   uniform_magnification(l, rho)]
         for u in LINEAR_COEFFICIENTS:
             cells = []
             for a_uni in sources:
@@ -218,7 +299,7 @@ def linear_routes(refs):
     law = lambda mu: 1.0 - u * (1.0 - mu)
     l = np.array(LINEAR_SEPARATIONS)
     for spacing, n in [("r", 201), ("r", 1001), ("r", 5001), ("theta", 201), ("theta", 1001)]:
-        bl, bf = fit_event.profile_table(law, n, spacing)
+        bl, bf = profile_table(law, n, spacing)
         a = corvanis.integrated_flux_map_heyrovsky_magnification(l, 1.0, rho, bl, bf)
         worst = max(rel(x, linear_reference(refs, u, rho, li)) for x, li in zip(a, l))
         cost = us_per_separation(corvanis.integrated_flux_map_heyrovsky_magnification,
@@ -236,14 +317,14 @@ def table_laws(refs):
     print(f"{'law':>12} {'samples':>7} " + " ".join(f"{s:>17}" for s in SPACINGS))
     l = np.array(TABLE_SEPARATIONS)
     for name, c in LAWS.items():
-        law = lambda mu, name=name, c=c: fit_event.LAWS[name](np.asarray(mu, dtype=float), c)
-        for mu in (0.0, 0.3, 1.0):  # the example's laws are the ones referenced here
+        law = lambda mu, name=name, c=c: RECIPE_LAWS[name](np.asarray(mu, dtype=float), c)
+        for mu in (0.0, 0.3, 1.0):  # the recipes' laws are the ones referenced here
             assert abs(float(mp_law(name, c)(mpf(mu))) - float(law(mu))) < 1e-15
         want = [v for n, x, v, _ in refs["tables"] if n == name]
         for n in SAMPLES:
             cells = []
             for spacing in SPACINGS:
-                bl, bf = fit_event.profile_table(law, n, spacing)
+                bl, bf = profile_table(law, n, spacing)
                 a = corvanis.integrated_flux_map_heyrovsky_magnification(l, 1.0, TABLE_RHO, bl, bf)
                 worst = max(rel(x, w) for x, w in zip(a, want))
                 cost = us_per_separation(corvanis.integrated_flux_map_heyrovsky_magnification,
@@ -261,21 +342,21 @@ def far_field():
         for name, c in laws:
             if name == "linear 0.6":
                 ref = np.array(corvanis.integrated_heyrovsky_magnification(ls, 1.0, rho))
-                moment = fit_event.second_moment(lambda mu: 1.0 - 0.6 * (1.0 - mu))
+                moment = second_moment(lambda mu: 1.0 - 0.6 * (1.0 - mu))
             else:
-                law = lambda mu, name=name, c=c: fit_event.LAWS[name](np.asarray(mu, float), c)
-                bl, bf = fit_event.profile_table(law, 5001, "theta")
+                law = lambda mu, name=name, c=c: RECIPE_LAWS[name](np.asarray(mu, float), c)
+                bl, bf = profile_table(law, 5001, "theta")
                 ref = np.array(corvanis.integrated_flux_map_heyrovsky_magnification(
                     ls, 1.0, rho, bl, bf))
-                moment = fit_event.second_moment(law)
+                moment = second_moment(law)
             if name in ("linear 0.6", "square-root") or rho == 0.005:
                 rows = [("closed form", np.array(corvanis.witt_mao_magnification(ls, 1.0, rho))),
-                        ("+ correction", fit_event.far_magnification(ls, rho, moment))]
+                        ("+ correction", far_magnification(ls, rho, moment))]
                 if name == "linear 0.6":
                     u = ls * rho
-                    rows.append(("point source+", fit_event.point_source_magnification(u)
+                    rows.append(("point source+", point_source_magnification(u)
                                  + moment * rho * rho / 4.0
-                                 * fit_event.point_source_laplacian(u)))
+                                 * point_source_laplacian(u)))
                 for label, a in rows:
                     print(f"{rho:>6} {name[:11]:>11} {label:>13}"
                           + "".join(f"{abs(x / y - 1):9.1e}" for x, y in zip(a, ref)))

@@ -27,8 +27,8 @@ public:
 
 private:
     // 1/(n + 1) and 1/(n + 1)^2, so that the loops multiply instead of divide.
-    static constexpr std::array<double, 2 * max_terms> reciprocal = [] {
-        std::array<double, 2 * max_terms> r{};
+    static constexpr std::array<double, 2 * max_terms + 1> reciprocal = [] {
+        std::array<double, 2 * max_terms + 1> r{};
         for (std::size_t n = 0; n < r.size(); ++n) r[n] = 1.0 / static_cast<double>(n + 1);
         return r;
     }();
@@ -49,6 +49,24 @@ public:
         b_ = 4.0 / D;
         c_ = (3.0 * w0 + 6.0) * w0 / D;
         d_ = w0 * (w0 / D);
+    }
+
+    // M_k and dM_k/du for k = 0, 1, ... in turn (zero past max_terms), from
+    // de_n/du = (2/u) ((n + 1) e_{n+1} + n e_n).
+    void next(double& M, double& dM_du, double u) noexcept {
+        const int k = k_++;
+        M = dM_du = 0.0;
+        if (k >= max_terms || (beyond_ && k > 0)) return;
+        while (computed_ < 2 * k + 1) extend();
+        double c = 1.0;
+        double derivative = 0.0;
+        for (int j = 0; j <= k; ++j) {
+            const int n = k + j;
+            M += e_[n] * c;
+            derivative += (static_cast<double>(n + 1) * e_[n + 1] + static_cast<double>(n) * e_[n]) * c;
+            c *= static_cast<double>((k + j + 1) * (k - j)) * reciprocal_square[j];
+        }
+        dM_du = beyond_ ? 0.0 : derivative * (2.0 / u);
     }
 
     // M_k for k = 0, 1, ... in turn; 0 past max_terms.
@@ -75,7 +93,7 @@ private:
         ++computed_;
     }
 
-    std::array<double, 2 * max_terms> e_;  // e_0 .. e_computed_
+    std::array<double, 2 * max_terms + 1> e_;  // e_0 .. e_computed_
     double a_ = 0.0, b_ = 0.0, c_ = 0.0, d_ = 0.0;
     int computed_ = 0;
     int k_ = 0;

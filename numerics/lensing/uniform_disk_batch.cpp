@@ -21,10 +21,11 @@ UniformDiskBatch uniform_disk_batch_avx2() noexcept {
 UniformDiskBatch uniform_disk_batch_avx2() noexcept { return nullptr; }
 #endif
 
-void uniform_disk_batch(double u, const double* R, double* out, std::size_t count) noexcept {
+void uniform_disk_batch(double u, const double* R, const double* d, double* out, double* du, double* dR,
+                        std::size_t count) noexcept {
     static const UniformDiskBatch selected =
         uniform_disk_batch_avx2() ? uniform_disk_batch_avx2() : uniform_disk_batch_sse2();
-    selected(u, R, out, count);
+    selected(u, R, d, out, du, dR, count);
 }
 
 }  // namespace lensing

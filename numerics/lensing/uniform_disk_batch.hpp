@@ -7,12 +7,16 @@
 
 namespace lensing {
 
-using UniformDiskBatch = void (*)(double u, const double* R, double* out, std::size_t count) noexcept;
+// out[i] = A(u, R[i]) given d[i] = u - R[i]; with derivatives also
+// du[i] = dA/du and dR[i] = dA/dR (du and dR null: none).
+using UniformDiskBatch = void (*)(double u, const double* R, const double* d, double* out, double* du,
+                                  double* dR, std::size_t count) noexcept;
 
 UniformDiskBatch uniform_disk_batch_sse2() noexcept;
 // Null where the processor does not support AVX2.
 UniformDiskBatch uniform_disk_batch_avx2() noexcept;
 
-void uniform_disk_batch(double u, const double* R, double* out, std::size_t count) noexcept;
+void uniform_disk_batch(double u, const double* R, const double* d, double* out, double* du, double* dR,
+                        std::size_t count) noexcept;
 
 }  // namespace lensing

@@ -13,7 +13,8 @@ from importlib.metadata import PackageNotFoundError, version as _version
 
 from ._laws import (FourParameter, Law, Linear, Logarithmic, Power2, Profile, Quadratic,
                     SquareRoot, Uniform)
-from ._magnification import light_curve, magnification
+from ._fluxes import FluxSolution, solve_fluxes
+from ._magnification import LightCurveGradient, MagnificationGradient, light_curve, magnification
 
 try:
     __version__ = _version("corvanis")
@@ -21,6 +22,7 @@ except PackageNotFoundError:  # pragma: no cover - running from a source tree
     __version__ = "0+unknown"
 
 __all__ = [
-    "magnification", "light_curve", "Law", "Uniform", "Linear", "Quadratic", "SquareRoot",
+    "magnification", "light_curve", "MagnificationGradient", "LightCurveGradient",
+    "solve_fluxes", "FluxSolution", "Law", "Uniform", "Linear", "Quadratic", "SquareRoot",
     "Logarithmic", "Power2", "FourParameter", "Profile", "__version__",
 ]

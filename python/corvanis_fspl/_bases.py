@@ -12,7 +12,7 @@ from ._laws import Basis, Law
 
 # Terms of the far-field series the core may use.
 MOMENTS = 64
-_KINDS = {"power": 0, "mu_log_mu": 1, "table_mu": 2, "table_r": 3}
+_KINDS = {"power": 0, "power_log": 1, "table_mu": 2, "table_r": 3}
 # Gauss-Legendre nodes exact for the polynomials of the table moments
 # (degree 2 * MOMENTS + 1 in r or mu).
 _GL_X, _GL_W = np.polynomial.legendre.leggauss(MOMENTS + 2)
@@ -38,12 +38,14 @@ def _power_moments(p: float) -> Tuple[float, np.ndarray]:
     return 2.0 / (p + 2.0), m
 
 
-def _mu_log_mu_moments() -> Tuple[float, np.ndarray]:
-    # Over mu ln mu: B(k+1, 3/2) (psi(k + 5/2) - psi(3/2)), normalised at k = 0.
+def _power_log_moments(p: float) -> Tuple[float, np.ndarray]:
+    # Over mu^p ln mu, with a = p/2 + 1: (1/2) B(k+1, a) (psi(a) - psi(k + a + 1)),
+    # the derivative in p of the moments of mu^p; normalised at k = 0.
+    a = 0.5 * p + 1.0
     k = np.arange(MOMENTS)
-    beta = np.concatenate(([1.0], np.cumprod(k[1:] / (k[1:] + 1.5))))
-    digamma_difference = np.cumsum(1.0 / (k + 1.5))
-    return -2.0 / 9.0, beta * digamma_difference / digamma_difference[0]
+    beta = np.concatenate(([1.0], np.cumprod(k[1:] / (k[1:] + a))))
+    digamma_difference = np.cumsum(1.0 / (k + a))
+    return -2.0 / (p + 2.0) ** 2, beta * digamma_difference / digamma_difference[0]
 
 
 def _table_moments(kind: str, x: np.ndarray, y: np.ndarray) -> Tuple[float, np.ndarray]:
@@ -77,19 +79,25 @@ def _basis_data(basis: Basis):
     if kind == "power":
         flux, moments = _power_moments(basis[1])
         return _KINDS[kind], float(basis[1]), flux, moments, None
-    if kind == "mu_log_mu":
-        flux, moments = _mu_log_mu_moments()
-        return _KINDS[kind], 0.0, flux, moments, None
+    if kind == "power_log":
+        flux, moments = _power_log_moments(basis[1])
+        return _KINDS[kind], float(basis[1]), flux, moments, None
     x, y = np.asarray(basis[1], float), np.asarray(basis[2], float)
     flux, moments = _table_moments(kind, x, y)
     return _KINDS[kind], 0.0, flux, moments, _table_in_mu(kind, x, y)
 
 
 @functools.lru_cache(maxsize=256)
-def pack(laws: Tuple[Law, ...]) -> Packed:
-    """The bases of all `laws` (each once) and every law's weights on them."""
+def pack(laws: Tuple[Law, ...], gradient: bool = False) -> Packed:
+    """The bases of all `laws` (each once) and every law's weights on them;
+    with `gradient`, also the bases of the laws' coefficient derivatives."""
     index: Dict[Basis, int] = {}
     rows: List[Dict[int, float]] = []
+    if gradient:
+        for law in laws:
+            for terms in law.coefficient_terms():
+                for basis, _ in terms:
+                    index.setdefault(basis, len(index))
     for law in laws:
         row: Dict[int, float] = {}
         for basis, weight in law.terms():
@@ -116,6 +124,16 @@ def pack(laws: Tuple[Law, ...]) -> Packed:
         weights=weights,
         bases=bases,
     )
+
+
+def coefficient_weights(law: Law, packed: Packed) -> np.ndarray:
+    """d(weights)/d(coefficient) of one law on the packed bases: coefficients x bases."""
+    position = {b: j for j, b in enumerate(packed.bases)}
+    out = np.zeros((len(law.coefficients), len(packed.bases)))
+    for i, terms in enumerate(law.coefficient_terms()):
+        for basis, weight in terms:
+            out[i, position[basis]] += weight
+    return out
 
 
 def law_fluxes(packed: Packed) -> np.ndarray:

@@ -10,7 +10,7 @@ from __future__ import annotations
 
 import math
 from dataclasses import dataclass, field
-from typing import Optional, Sequence, Tuple, Union
+from typing import Any, Optional, Sequence, Tuple, Union
 
 import numpy as np
 
@@ -19,9 +19,11 @@ __all__ = [
     "FourParameter", "Profile",
 ]
 
-# A basis profile: ("power", p), ("mu_log_mu",), or ("table_mu" | "table_r",
-# samples ascending in that variable, brightness at the samples).
-Basis = Tuple
+# A basis profile: ("power", p) for mu^p, ("power_log", p) for mu^p ln(mu), or
+# ("table_mu" | "table_r", samples ascending in that variable, brightness at
+# the samples).
+Basis = Tuple[Any, ...]
+Terms = Tuple[Tuple[Basis, float], ...]
 
 
 def _finite(name: str, value: float) -> float:
@@ -34,7 +36,7 @@ def _finite(name: str, value: float) -> float:
 class Law:
     """Base class of the limb-darkening laws."""
 
-    def terms(self) -> Tuple[Tuple[Basis, float], ...]:
+    def terms(self) -> Terms:
         """The law as ((basis, weight), ...): I(mu) = sum of weight * basis(mu)."""
         raise NotImplementedError
 
@@ -43,8 +45,9 @@ class Law:
         """The law's coefficients, in the order of its constructor."""
         raise NotImplementedError
 
-    def coefficient_terms(self) -> Tuple[Tuple[Tuple[Basis, float], ...], ...]:
-        """For each coefficient, d(terms)/d(coefficient) as ((basis, weight), ...)."""
+    def coefficient_terms(self) -> Tuple[Terms, ...]:
+        """For each coefficient, the derivative of `terms` with respect to it,
+        as ((basis, d weight), ...)."""
         raise NotImplementedError
 
     def intensity(self, mu: "np.typing.ArrayLike") -> np.ndarray:
@@ -60,9 +63,9 @@ def _basis_value(basis: Basis, mu: np.ndarray) -> np.ndarray:
     kind = basis[0]
     if kind == "power":
         return np.power(mu, basis[1]) if basis[1] != 0 else np.ones_like(mu)
-    if kind == "mu_log_mu":
-        with np.errstate(divide="ignore", invalid="ignore"):
-            return np.where(mu > 0, mu * np.log(np.where(mu > 0, mu, 1.0)), 0.0)
+    if kind == "power_log":
+        safe = np.where(mu > 0, mu, 1.0)
+        return np.where(mu > 0, np.power(safe, basis[1]) * np.log(safe), 0.0)
     samples, values = np.asarray(basis[1]), np.asarray(basis[2])
     x = mu if kind == "table_mu" else np.sqrt(np.clip(1.0 - mu * mu, 0.0, None))
     return np.interp(x, samples, values)
@@ -70,20 +73,21 @@ def _basis_value(basis: Basis, mu: np.ndarray) -> np.ndarray:
 
 _MU0 = ("power", 0.0)
 _MU1 = ("power", 1.0)
+_MU_LN_MU = ("power_log", 1.0)
 
 
 @dataclass(frozen=True)
 class Uniform(Law):
     """Uniform brightness, I(mu) = 1."""
 
-    def terms(self):
+    def terms(self) -> Terms:
         return ((_MU0, 1.0),)
 
     @property
-    def coefficients(self):
+    def coefficients(self) -> Tuple[float, ...]:
         return ()
 
-    def coefficient_terms(self):
+    def coefficient_terms(self) -> Tuple[Terms, ...]:
         return ()
 
 
@@ -93,17 +97,17 @@ class Linear(Law):
 
     c: float
 
-    def __post_init__(self):
+    def __post_init__(self) -> None:
         object.__setattr__(self, "c", _finite("c", self.c))
 
-    def terms(self):
+    def terms(self) -> Terms:
         return ((_MU0, 1.0 - self.c), (_MU1, self.c))
 
     @property
-    def coefficients(self):
+    def coefficients(self) -> Tuple[float, ...]:
         return (self.c,)
 
-    def coefficient_terms(self):
+    def coefficient_terms(self) -> Tuple[Terms, ...]:
         return (((_MU0, -1.0), (_MU1, 1.0)),)
 
 
@@ -114,21 +118,20 @@ class Quadratic(Law):
     a: float
     b: float
 
-    def __post_init__(self):
+    def __post_init__(self) -> None:
         object.__setattr__(self, "a", _finite("a", self.a))
         object.__setattr__(self, "b", _finite("b", self.b))
 
-    def terms(self):
+    def terms(self) -> Terms:
         a, b = self.a, self.b
         return ((_MU0, 1.0 - a - b), (_MU1, a + 2.0 * b), (("power", 2.0), -b))
 
     @property
-    def coefficients(self):
+    def coefficients(self) -> Tuple[float, ...]:
         return (self.a, self.b)
 
-    def coefficient_terms(self):
-        return (((_MU0, -1.0), (_MU1, 1.0), (("power", 2.0), 0.0)),
-                ((_MU0, -1.0), (_MU1, 2.0), (("power", 2.0), -1.0)))
+    def coefficient_terms(self) -> Tuple[Terms, ...]:
+        return (((_MU0, -1.0), (_MU1, 1.0)), ((_MU0, -1.0), (_MU1, 2.0), (("power", 2.0), -1.0)))
 
 
 @dataclass(frozen=True)
@@ -138,20 +141,19 @@ class SquareRoot(Law):
     c: float
     d: float
 
-    def __post_init__(self):
+    def __post_init__(self) -> None:
         object.__setattr__(self, "c", _finite("c", self.c))
         object.__setattr__(self, "d", _finite("d", self.d))
 
-    def terms(self):
+    def terms(self) -> Terms:
         return ((_MU0, 1.0 - self.c - self.d), (_MU1, self.c), (("power", 0.5), self.d))
 
     @property
-    def coefficients(self):
+    def coefficients(self) -> Tuple[float, ...]:
         return (self.c, self.d)
 
-    def coefficient_terms(self):
-        return (((_MU0, -1.0), (_MU1, 1.0), (("power", 0.5), 0.0)),
-                ((_MU0, -1.0), (_MU1, 0.0), (("power", 0.5), 1.0)))
+    def coefficient_terms(self) -> Tuple[Terms, ...]:
+        return (((_MU0, -1.0), (_MU1, 1.0)), ((_MU0, -1.0), (("power", 0.5), 1.0)))
 
 
 @dataclass(frozen=True)
@@ -161,20 +163,19 @@ class Logarithmic(Law):
     e: float
     f: float
 
-    def __post_init__(self):
+    def __post_init__(self) -> None:
         object.__setattr__(self, "e", _finite("e", self.e))
         object.__setattr__(self, "f", _finite("f", self.f))
 
-    def terms(self):
-        return ((_MU0, 1.0 - self.e), (_MU1, self.e), (("mu_log_mu",), -self.f))
+    def terms(self) -> Terms:
+        return ((_MU0, 1.0 - self.e), (_MU1, self.e), (_MU_LN_MU, -self.f))
 
     @property
-    def coefficients(self):
+    def coefficients(self) -> Tuple[float, ...]:
         return (self.e, self.f)
 
-    def coefficient_terms(self):
-        return (((_MU0, -1.0), (_MU1, 1.0), (("mu_log_mu",), 0.0)),
-                ((_MU0, 0.0), (_MU1, 0.0), (("mu_log_mu",), -1.0)))
+    def coefficient_terms(self) -> Tuple[Terms, ...]:
+        return (((_MU0, -1.0), (_MU1, 1.0)), ((_MU_LN_MU, -1.0),))
 
 
 @dataclass(frozen=True)
@@ -184,23 +185,22 @@ class Power2(Law):
     c: float
     alpha: float
 
-    def __post_init__(self):
+    def __post_init__(self) -> None:
         object.__setattr__(self, "c", _finite("c", self.c))
         object.__setattr__(self, "alpha", _finite("alpha", self.alpha))
         if not self.alpha > 0:
             raise ValueError(f"alpha must be positive; got {self.alpha!r}")
 
-    def terms(self):
+    def terms(self) -> Terms:
         return ((_MU0, 1.0 - self.c), (("power", self.alpha), self.c))
 
     @property
-    def coefficients(self):
+    def coefficients(self) -> Tuple[float, ...]:
         return (self.c, self.alpha)
 
-    def coefficient_terms(self):
-        # alpha enters non-linearly: its derivative is not a combination of
-        # these bases and is left to the caller (None).
-        return (((_MU0, -1.0), (("power", self.alpha), 1.0)), None)
+    def coefficient_terms(self) -> Tuple[Terms, ...]:
+        # d(mu^alpha)/d(alpha) = mu^alpha ln(mu): a basis of its own.
+        return (((_MU0, -1.0), (("power", self.alpha), 1.0)), ((("power_log", self.alpha), self.c),))
 
 
 @dataclass(frozen=True)
@@ -212,24 +212,20 @@ class FourParameter(Law):
     a3: float
     a4: float
 
-    def __post_init__(self):
+    def __post_init__(self) -> None:
         for name in ("a1", "a2", "a3", "a4"):
             object.__setattr__(self, name, _finite(name, getattr(self, name)))
 
-    def terms(self):
+    def terms(self) -> Terms:
         a = self.coefficients
         return ((_MU0, 1.0 - sum(a)),) + tuple((("power", 0.5 * k), a[k - 1]) for k in range(1, 5))
 
     @property
-    def coefficients(self):
+    def coefficients(self) -> Tuple[float, ...]:
         return (self.a1, self.a2, self.a3, self.a4)
 
-    def coefficient_terms(self):
-        out = []
-        for i in range(4):
-            out.append(((_MU0, -1.0),) + tuple((("power", 0.5 * k), 1.0 if k == i + 1 else 0.0)
-                                               for k in range(1, 5)))
-        return tuple(out)
+    def coefficient_terms(self) -> Tuple[Terms, ...]:
+        return tuple(((_MU0, -1.0), (("power", 0.5 * k), 1.0)) for k in range(1, 5))
 
 
 @dataclass(frozen=True)
@@ -247,7 +243,7 @@ class Profile(Law):
     r: Optional[Tuple[float, ...]] = None
     _variable: str = field(default="", init=False, repr=False, compare=False)
 
-    def __post_init__(self):
+    def __post_init__(self) -> None:
         if (self.mu is None) == (self.r is None):
             raise ValueError("Profile takes exactly one of mu and r")
         name = "mu" if self.mu is not None else "r"
@@ -270,15 +266,15 @@ class Profile(Law):
         object.__setattr__(self, name, tuple(x.tolist()))
         object.__setattr__(self, "_variable", name)
 
-    def terms(self):
+    def terms(self) -> Terms:
         samples = self.mu if self._variable == "mu" else self.r
         return (((f"table_{self._variable}", samples, self.intensity), 1.0),)
 
     @property
-    def coefficients(self):
+    def coefficients(self) -> Tuple[float, ...]:
         return ()
 
-    def coefficient_terms(self):
+    def coefficient_terms(self) -> Tuple[Terms, ...]:
         return ()
 
 
