@@ -1,6 +1,6 @@
 """corvanis against high-precision reference values (tools/gen_truth_grid.py).
 
-Tolerances are per regime and are the accuracy stated in the README:
+Tolerances are per regime and are the accuracy stated in docs/accuracy.md:
 - uniform disk, closed form: the limb band |u - rho| < 1e-5 Einstein radii
   returns the limb value; outside it the relative error stays below
   1e-11 + 2e-15 / (l - 1)^2 (digits are lost as the lens nears the limb);
