@@ -41,9 +41,11 @@ bool get_buffer(PyObject* object, Buffer& buffer, bool writable, const char* nam
     return true;
 }
 
-// Epochs cost about this much each on average (near the source a few
-// microseconds, far from it a fraction of one): the basis of the split.
-constexpr double epoch_ns = 1500.0;
+// What an epoch costs, about, on one core: near the source (u < 2 rho) a
+// few microseconds, far from it a tenth of one; with derivatives about twice
+// as much. The split over threads is sized from their sum.
+constexpr double near_epoch_ns = 3000.0;
+constexpr double far_epoch_ns = 100.0;
 
 // Both entry points: the laws' magnifications into out[law, epoch], or (per
 // basis) N_j, dN_j/du and dN_j/drho into out[quantity, basis, epoch].
@@ -125,8 +127,13 @@ PyObject* compute(PyObject* const* args, Py_ssize_t nargs, bool derivatives) {
         const std::size_t rho_step = rho.count<double>() == 1 ? 0 : 1;  // one radius for all
         double* pout = static_cast<double*>(out.view.buf);
         const auto count = static_cast<std::size_t>(n);
+        double work_ns = 0.0;
+        for (std::size_t i = 0; i < count; ++i) {
+            work_ns += pu[i] < fspl::far_field_start * prho[i * rho_step] ? near_epoch_ns : far_epoch_ns;
+        }
+        const double epoch_ns = (count > 0 ? work_ns / static_cast<double>(count) : 0.0) * (derivatives ? 2.0 : 1.0);
         corvanis::parallel::parallel_for(
-            count, corvanis::parallel::split_grain(count, epoch_ns * (derivatives ? 2.0 : 1.0)),
+            count, corvanis::parallel::split_grain(count, epoch_ns),
             [&](std::size_t begin, std::size_t end) {
                 fspl::Workspace ws;
                 const std::size_t rows = derivatives ? 3 * laws : laws;

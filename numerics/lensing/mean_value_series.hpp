@@ -44,11 +44,11 @@ public:
         beyond_ = w0 > 1e100;
         e_[0] = point_source_of_w(w0);
         if (beyond_) return;
-        const double D = (w0 + 2.0) * (w0 + 4.0);
-        a_ = ((3.0 * w0 + 12.0) * w0 + 8.0) / D;
-        b_ = 4.0 / D;
-        c_ = (3.0 * w0 + 6.0) * w0 / D;
-        d_ = w0 * (w0 / D);
+        const double inverse = 1.0 / ((w0 + 2.0) * (w0 + 4.0));
+        a_ = ((3.0 * w0 + 12.0) * w0 + 8.0) * inverse;
+        b_ = 4.0 * inverse;
+        c_ = (3.0 * w0 + 6.0) * w0 * inverse;
+        d_ = w0 * (w0 * inverse);
     }
 
     // M_k and dM_k/du for k = 0, 1, ... in turn (zero past max_terms), from
@@ -63,7 +63,7 @@ public:
         for (int j = 0; j <= k; ++j) {
             const int n = k + j;
             M += e_[n] * c;
-            derivative += (static_cast<double>(n + 1) * e_[n + 1] + static_cast<double>(n) * e_[n]) * c;
+            derivative += g_[n] * c;
             c *= static_cast<double>((k + j + 1) * (k - j)) * reciprocal_square[j];
         }
         dM_du = beyond_ ? 0.0 : derivative * (2.0 / u);
@@ -90,10 +90,13 @@ private:
         const double en1 = n >= 1 ? e_[n - 1] : 0.0;
         const double en2 = n >= 2 ? e_[n - 2] : 0.0;
         e_[n + 1] = -((a_ * n + b_) * e_[n] + c_ * (n - 1) * en1 + d_ * (n - 2) * en2) * reciprocal[n];
+        // (n + 1) e_{n+1} + n e_n: u/2 times de_n/du, shared by every M_k that uses e_n.
+        g_[n] = static_cast<double>(n + 1) * e_[n + 1] + static_cast<double>(n) * e_[n];
         ++computed_;
     }
 
     std::array<double, 2 * max_terms + 1> e_;  // e_0 .. e_computed_
+    std::array<double, 2 * max_terms + 1> g_;  // g_0 .. g_(computed_ - 1)
     double a_ = 0.0, b_ = 0.0, c_ = 0.0, d_ = 0.0;
     int computed_ = 0;
     int k_ = 0;
