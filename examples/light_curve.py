@@ -1,9 +1,10 @@
 """Light curve of a microlensing event in which the lens crosses the source disk.
 
 Computes the magnification against time for three models of the source star:
-a uniform disk, a limb-darkened disk (linear law, coefficient 0.6) and a disk
-whose brightness follows a quadratic limb-darkening law given as a flux map.
-Prints a short table and, when matplotlib is installed, writes a PNG plot.
+a uniform disk and a limb-darkened disk (linear law, coefficient 0.6) with
+corvanis' exact functions, and a disk with the quadratic limb-darkening law
+(0.4, 0.25) with corvanis_fspl, the package for modelling. Prints a short table
+and, when matplotlib is installed, writes a PNG plot.
 
     python examples/light_curve.py [--output light_curve.png] [--points 2001]
 """
@@ -14,6 +15,7 @@ import argparse
 import math
 
 import corvanis
+import corvanis_fspl
 
 try:  # optional: progress bar
     from tqdm import tqdm
@@ -33,16 +35,6 @@ def separations(times):
     """Lens-source separations in source radii for each time."""
     rho = RSTAR / RE
     return [math.hypot(U0, t / T_E) / rho for t in times]
-
-
-def quadratic_law(a=0.4, b=0.25, samples=201):
-    """Flux map of I(r) = 1 - a(1 - mu) - b(1 - mu)^2, mu = sqrt(1 - r^2)."""
-    bl = [i / (samples - 1) for i in range(samples)]
-    bf = []
-    for r in bl:
-        mu = math.sqrt(max(0.0, 1.0 - r * r))
-        bf.append(1.0 - a * (1.0 - mu) - b * (1.0 - mu) ** 2)
-    return bl, bf
 
 
 def in_chunks(function, l, *args, chunk=100, label=""):
@@ -65,13 +57,13 @@ def main():
     n = args.points
     times = [-HALF_SPAN + 2 * HALF_SPAN * i / (n - 1) for i in range(n)]
     l = separations(times)
-    bl, bf = quadratic_law()
 
     uniform = corvanis.witt_mao_magnification(l, RE, RSTAR)
     linear = in_chunks(corvanis.integrated_heyrovsky_magnification, l, RE, RSTAR,
                        label="limb-darkened (linear)")
-    quadratic = in_chunks(corvanis.integrated_flux_map_heyrovsky_magnification, l, RE, RSTAR,
-                          bl, bf, label="limb-darkened (flux map)")
+    # corvanis_fspl works in Einstein radii, on the trajectory itself.
+    quadratic = corvanis_fspl.light_curve(times, 0.0, U0, T_E, RSTAR / RE,
+                                          corvanis_fspl.Quadratic(0.4, 0.25), rtol=1e-10).tolist()
 
     print(f"rho = {RSTAR / RE}, u0 = {U0}, tE = {T_E} d")
     print(f"{'t [d]':>9} {'l [rstar]':>10} {'uniform':>10} {'linear LD':>10} {'quad. LD':>10}")
@@ -92,7 +84,7 @@ def main():
     fig, ax = plt.subplots(figsize=(7, 4.5))
     ax.plot(times, uniform, label="uniform disk")
     ax.plot(times, linear, label="limb-darkened, linear law (0.6)")
-    ax.plot(times, quadratic, "--", label="limb-darkened, quadratic flux map")
+    ax.plot(times, quadratic, "--", label="limb-darkened, quadratic law (0.4, 0.25)")
     ax.set_xlabel("time from peak [days]")
     ax.set_ylabel("magnification")
     ax.set_title(f"Lens crossing a source of radius {RSTAR / RE} Einstein radii")
