@@ -48,8 +48,11 @@ def installed_stub() -> Path:
     pytest.fail("corvanis-stubs/__init__.pyi is not installed beside the module")
 
 
-def test_typed_usage_passes_mypy():
-    result = run_mypy(HERE / "typing_usage.py")
+@pytest.mark.parametrize("usage", ["typing_usage.py", "typing_usage_fspl.py"])
+def test_typed_usage_passes_mypy(usage):
+    if usage.endswith("fspl.py"):
+        pytest.importorskip("numpy")
+    result = run_mypy(HERE / usage)
     assert result.returncode == 0, result.stdout + result.stderr
 
 
