@@ -26,7 +26,9 @@ ctest --test-dir build/cpp-tests-clang --output-on-failure --no-tests=error -j "
 cmake -S . -B build/clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Release \
       -DPython_EXECUTABLE="$(command -v "$PYTHON")" >/dev/null
 cmake --build build/clang -j "$JOBS" --target corvanis
+bash tests/stage_fspl.sh build/clang
 cd tests/python
 export PYTHONPATH="$OLDPWD/build/clang"
-"$PYTHON" -c "import corvanis; assert corvanis.__file__.startswith('$PYTHONPATH/'), corvanis.__file__"
+"$PYTHON" -c "import corvanis, corvanis_fspl._core as c
+for m in (corvanis, c): assert m.__file__.startswith('$PYTHONPATH/'), m.__file__"
 "$PYTHON" -m pytest -q -p no:cacheprovider .

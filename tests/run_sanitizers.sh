@@ -11,6 +11,7 @@ BUILD=build/sanitizers
 cmake -S . -B "$BUILD" -DCORVANIS_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DPython_EXECUTABLE="$(command -v "$PYTHON")" >/dev/null
 cmake --build "$BUILD" -j "${JOBS:-2}" --target corvanis
+bash tests/stage_fspl.sh "$BUILD"
 
 export LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libubsan.so)"
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:allocator_may_return_null=1

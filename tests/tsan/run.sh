@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the worker pool's C++ tests under ThreadSanitizer (build/tsan-cpp), then
-# builds the module with ThreadSanitizer into build/tsan and runs the thread
-# stress test against it, with the pool active. The interpreter is not instrumented: the TSan
+# builds both packages with ThreadSanitizer into build/tsan and runs the thread
+# stress test and corvanis_fspl's calls on 1, 2 and 3 threads against them, with
+# the pool active. The interpreter is not instrumented: the TSan
 # runtime is preloaded, it sees the module's own memory accesses and the
 # interpreter's locking (the GIL is a pthread mutex and condition variable),
 # and tests/tsan/suppressions.txt silences reports whose every frame lies in
@@ -23,6 +24,7 @@ setarch "$(uname -m)" -R build/tsan-cpp/tests/cpp/corvanis_cpp_tests \
 cmake -S . -B "$BUILD" -DCORVANIS_SANITIZE=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DPython_EXECUTABLE="$PYTHON" >/dev/null
 cmake --build "$BUILD" -j "${JOBS:-2}" --target corvanis
+bash tests/stage_fspl.sh "$BUILD"
 
 export LD_PRELOAD="$(g++ -print-file-name=libtsan.so)"
 # Reports go to files (pytest captures the standard error of the test).
@@ -37,6 +39,7 @@ status=0
 PYTHONMALLOC=malloc PYTHONPATH="$OLDPWD/$BUILD" CORVANIS_STRESS_SECONDS=${CORVANIS_STRESS_SECONDS:-5} \
     CORVANIS_NUM_THREADS=${CORVANIS_NUM_THREADS:-2} \
     setarch "$(uname -m)" -R "$PYTHON" -m pytest -q -p no:cacheprovider test_thread_stress.py \
+    "test_fspl_behaviour.py::test_same_bits_on_every_thread_count" \
     || status=$?
 cd "$OLDPWD"
 if compgen -G "$BUILD/report.*" >/dev/null; then
