@@ -60,10 +60,12 @@ void far_field(double u, double rho, const LawSet& set, double rtol, int quantit
         // from u = 2 rho on, each term is at most about 0.6 (rho/u)^2 <= 0.15
         // of the one before, so the rest adds less than a fifth of the last.
         // (One small term alone could be a zero of M_k.)
+        // Rows past the checked ones (a law's coefficient derivatives) need
+        // their values only.
         bool more = false;
         for (int q = 0; q < quantities; ++q) {
             const double tolerance = (q == 0 ? 0.1 : 10.0) * rtol;
-            for (std::size_t r = 0; r < rows; ++r) {
+            for (std::size_t r = 0; r < (q == 0 ? rows : set.checked); ++r) {
                 const double term = t[q] * set.law_moments[r * set.terms + k];
                 double& total = out[q * rows + r];
                 total += term;

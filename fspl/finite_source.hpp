@@ -70,7 +70,8 @@ struct Workspace {
 void magnification(double u, double rho, const LawSet& set, double rtol, Workspace& ws, double* out);
 
 // The flux-weighted sums sum_j w_rj N_j of every row and their derivatives in
-// u and rho: out[q * rows + r], q = 0, 1, 2. Derivatives within about 10 rtol.
+// u and rho: out[q * rows + r], q = 0, 1, 2 (the derivatives for the checked
+// rows only; zero for the others). Derivatives within about 10 rtol.
 void magnification_and_derivatives(double u, double rho, const LawSet& set, double rtol, Workspace& ws,
                                    double* out);
 
