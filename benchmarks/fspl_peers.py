@@ -27,17 +27,16 @@ from __future__ import annotations
 
 import argparse
 import os
-import platform
 import subprocess
 import sys
 import time
-from importlib import metadata
 
 os.environ["CORVANIS_NUM_THREADS"] = "1"  # before the import: one core here
 
 import numpy as np  # noqa: E402
 
 import corvanis_fspl as fs  # noqa: E402
+from peers import machine  # noqa: E402  (the line that names this machine and the versions)
 
 RHO, U0, TE = 0.01, 0.005, 20.0
 QUADRATIC = fs.Quadratic(0.4, 0.25)
@@ -170,14 +169,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--markdown", action="store_true", help="print tables for BENCHMARKS.md")
     parser.parse_args()
-    versions = []
-    for dist in ("corvanis", "VBMicrolensing", "MulensModel", "numpy"):
-        try:
-            versions.append(f"{dist} {metadata.version(dist)}")
-        except metadata.PackageNotFoundError:
-            versions.append(f"{dist} (not installed)")
-    print(f"Machine: {time.strftime('%Y-%m-%d')}; {platform.processor() or platform.machine()}, "
-          f"{os.cpu_count()} logical CPUs; Python {platform.python_version()}; " + ", ".join(versions))
+    print(f"Machine: {machine()}")
     print("Command: python benchmarks/fspl_peers.py\n")
     print("Quadratic-law light curve, 2000 epochs over +-2 tE, rho = 0.01, u0 = 0.005 (one core):\n")
     print("| code | time per curve | worst rel. error | worst near the limb |")
