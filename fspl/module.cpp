@@ -4,8 +4,6 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include <cxxabi.h>
-
 #include <cstdint>
 #include <exception>
 #include <new>
@@ -147,11 +145,12 @@ PyObject* compute(PyObject* const* args, Py_ssize_t nargs, bool derivatives) {
                     for (std::size_t r = 0; r < rows; ++r) pout[r * count + i] = row[r];
                 }
             });
-    } catch (abi::__forced_unwind&) {
-        throw;  // the thread is being cancelled: let the C library finish it
     } catch (const std::bad_alloc&) {
         error_type = PyExc_MemoryError;
-    } catch (const std::exception& e) {
+    } catch (...) {
+        // A cancelled thread unwinds without a C++ exception: let the C
+        // library finish it.
+        if (!std::current_exception()) throw;
         error_type = PyExc_RuntimeError;
         error_text = "internal error in corvanis_fspl";
     }
