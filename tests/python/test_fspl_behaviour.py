@@ -161,3 +161,19 @@ def test_same_bits_on_every_thread_count():
         outputs.append(subprocess.run([sys.executable, "-c", code], env=env, capture_output=True,
                                       check=True, timeout=300).stdout)
     assert outputs[0] == outputs[1] == outputs[2]
+
+
+def test_the_gil_is_released_while_computing():
+    import threading
+
+    u = np.linspace(0.0, 0.02, 20000)
+    done = threading.Event()
+    worker = threading.Thread(target=lambda: (fs.magnification(u, 0.01, fs.Quadratic(0.4, 0.25), rtol=1e-12),
+                                              done.set()))
+    spins = 0
+    worker.start()
+    while not done.is_set():
+        spins += 1
+    worker.join()
+    # Holding the GIL, the call would leave this thread no turn until it ended.
+    assert spins > 1000
