@@ -10,6 +10,8 @@
 #include <optional>
 #include <utility>
 
+#include "py_ref.hpp"
+
 namespace corvanis {
 
 // Returns work()'s result; an exception thrown by work is rethrown once the
@@ -19,6 +21,9 @@ auto without_gil(bool release, Work&& work) -> decltype(work()) {
     if (!release) {
         return work();
     }
+    // Python objects are off limits from here until the GIL is back; if the
+    // thread is ended while asking for it, holds_gil() stays false.
+    detail::gil_holder = nullptr;
     PyThreadState* const state = PyEval_SaveThread();
     std::optional<decltype(work())> result;
     std::exception_ptr failure;
@@ -28,6 +33,7 @@ auto without_gil(bool release, Work&& work) -> decltype(work()) {
         failure = std::current_exception();
     }
     PyEval_RestoreThread(state);
+    detail::gil_holder = state;
     if (failure) {
         std::rethrow_exception(failure);
     }

@@ -36,6 +36,7 @@ void restore_caught(std::exception_ptr caught);
 
 template <class Body>
 PyObject* trampoline(Body&& body) {
+    const GilHeldByCall gil_held;
     const PanicTrap trap("uncaught panic at ffi boundary");
     std::exception_ptr caught;
     try {
