@@ -9,6 +9,9 @@
 #include <exception>
 #include <optional>
 #include <utility>
+#if defined(__GLIBCXX__)
+#include <cxxabi.h>
+#endif
 
 #include "py_ref.hpp"
 
@@ -16,6 +19,9 @@ namespace corvanis {
 
 // Returns work()'s result; an exception thrown by work is rethrown once the
 // GIL is held again, so the boundary frame always handles it with the GIL.
+// A forced unwind (the thread cancelled at a cancellation point in work) is
+// no exception to handle: it passes through at once, without the GIL, and
+// ends the thread as it would have without this frame.
 template <class Work>
 auto without_gil(bool release, Work&& work) -> decltype(work()) {
     if (!release) {
@@ -29,7 +35,13 @@ auto without_gil(bool release, Work&& work) -> decltype(work()) {
     std::exception_ptr failure;
     try {
         result.emplace(work());
-    } catch (...) {
+    }
+#if defined(__GLIBCXX__)
+    catch (abi::__forced_unwind&) {
+        throw;
+    }
+#endif
+    catch (...) {
         failure = std::current_exception();
     }
     PyEval_RestoreThread(state);

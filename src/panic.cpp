@@ -11,6 +11,10 @@
 #define CORVANIS_HAVE_BACKTRACE 1
 #endif
 
+#if defined(__GLIBCXX__)
+#include <cxxabi.h>
+#endif
+
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -99,7 +103,15 @@ void read_backtrace_setting() {
 void panic(std::string message, SourceLocation location) {
     try {
         write_report(message, location);
-    } catch (...) {
+    }
+#if defined(__GLIBCXX__)
+    catch (abi::__forced_unwind&) {
+        // The thread was cancelled while writing (write is a cancellation
+        // point): it must unwind to its end.
+        throw;
+    }
+#endif
+    catch (...) {
         // Without memory for the report the panic itself still goes ahead.
     }
     throw Panic(std::move(message), location);
