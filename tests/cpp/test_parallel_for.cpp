@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cfenv>
 #include <chrono>
 #include <cstdlib>
 #include <new>
@@ -15,6 +16,10 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <xmmintrin.h>
+#endif
 
 #if defined(__has_feature)
 #if __has_feature(thread_sanitizer)
@@ -159,6 +164,72 @@ TEST_F(ParallelFor, RethrowsTheEarliestFailingChunkAfterTheOthers) {
         EXPECT_THROW(parallel_for(100, 1, [](std::size_t, std::size_t) { throw std::bad_alloc(); }),
                      std::bad_alloc);
     }
+}
+
+// The settings of the floating-point environment a chunk sees: the rounding
+// mode and, on x86, MXCSR's flush-to-zero, denormals-are-zero and rounding bits.
+struct FpSettings {
+    int rounding = std::fegetround();
+#if defined(__SSE2__)
+    unsigned mxcsr_modes = _mm_getcsr() & 0xffc0;  // all but the exception flags
+#else
+    unsigned mxcsr_modes = 0;
+#endif
+    bool operator==(const FpSettings&) const = default;
+};
+
+// Every chunk runs in its caller's floating-point environment, whichever
+// thread runs it and whichever thread started the workers, and the
+// exceptions the workers' chunks raise reach the caller.
+TEST_F(ParallelFor, ChunksRunInTheCallersFloatingPointEnvironment) {
+    set_thread_count(3);
+    const auto call = [](std::vector<FpSettings>& seen, bool helpers_divide_by_zero) {
+        const auto caller = std::this_thread::get_id();
+        std::atomic<int> arrived{0};
+        std::atomic<int> met{0};
+        // Three chunks that meet: each on its own thread.
+        parallel_for(3, 1, [&](std::size_t begin, std::size_t) {
+            met += rendezvous(arrived, 3);
+            seen[begin] = FpSettings{};
+            if (helpers_divide_by_zero && std::this_thread::get_id() != caller) {
+                volatile double zero = 0.0;
+                volatile double infinite = 1.0 / zero;
+                (void)infinite;
+            }
+        });
+        return met.load() == 3;
+    };
+    // Workers started by a call made while rounding upward with flush-to-zero.
+    std::fesetround(FE_UPWARD);
+#if defined(__SSE2__)
+    const unsigned default_mxcsr = _mm_getcsr();
+    _mm_setcsr(default_mxcsr | 0x8040);
+#endif
+    for (const int mode : {FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO, FE_TONEAREST}) {
+        std::fesetround(mode);
+        std::feclearexcept(FE_ALL_EXCEPT);
+        std::vector<FpSettings> seen(3);
+        ASSERT_TRUE(call(seen, true));
+        const int raised = std::fetestexcept(FE_ALL_EXCEPT);
+        const FpSettings callers;
+        for (const FpSettings& chunk : seen) {
+            EXPECT_EQ(chunk.rounding, mode);
+            EXPECT_EQ(chunk.mxcsr_modes, callers.mxcsr_modes);
+        }
+        EXPECT_TRUE(raised & FE_DIVBYZERO) << "rounding mode " << mode;
+    }
+#if defined(__SSE2__)
+    _mm_setcsr(default_mxcsr);
+#endif
+    std::fesetround(FE_TONEAREST);
+    std::feclearexcept(FE_ALL_EXCEPT);
+    // Back in the default environment: the workers gave theirs back.
+    std::vector<FpSettings> seen(3);
+    ASSERT_TRUE(call(seen, false));
+    for (const FpSettings& chunk : seen) {
+        EXPECT_TRUE(chunk == FpSettings{});
+    }
+    EXPECT_EQ(std::fetestexcept(FE_DIVBYZERO), 0);
 }
 
 // The child of a process whose pool is busy (its lock possibly held by a

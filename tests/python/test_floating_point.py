@@ -1,9 +1,12 @@
 """Calls under the caller's floating-point environment, in child processes
 (the environment is the C library's, set here through ctypes):
 
-with finite arguments a call raises no floating-point exception that the
-scalar code does not raise, and with invalid-operation, division-by-zero and
-overflow traps enabled every function returns.
+- with finite arguments a call raises no floating-point exception that the
+  scalar code does not raise, and with invalid-operation, division-by-zero and
+  overflow traps enabled every function returns;
+- under any rounding mode a call gives the same bits with 1, 2 and 3 threads,
+  and a later call in the default mode the default bits; the exceptions raised
+  on the pool's workers reach the caller.
 """
 
 import ctypes.util
@@ -94,3 +97,59 @@ def test_every_function_returns_with_traps_enabled(threads):
     """, threads)
     assert done.returncode == 0, f"status {done.returncode}: {done.stderr[-2000:]}"
     assert json.loads(done.stdout) == []
+
+
+ROUNDED = """
+    # The arguments are made before the rounding mode changes.
+    args = [0.0125 * i for i in range(120)]
+    calls = {
+        "witt_mao": lambda: c.witt_mao_magnification(args * 20, 1.0, 0.1),
+        "integrated_witt_mao": lambda: c.integrated_witt_mao_magnification(args, 1.0, 0.1),
+        "integrated_flux_map_witt_mao":
+            lambda: c.integrated_flux_map_witt_mao_magnification(args, 1.0, 0.1, *table),
+        "integrated_heyrovsky": lambda: c.integrated_heyrovsky_magnification(args[::6], 1.0, 0.1),
+        "integrated_flux_map_heyrovsky":
+            lambda: c.integrated_flux_map_heyrovsky_magnification(args[::6], 1.0, 0.1, *table),
+        "discrete": lambda: c.discrete_flux_map_heyrovsky_magnification(args * 10, 1.0, 0.1, *table),
+    }
+    out = {}
+    for mode in ("upward", "downward", "towardzero"):
+        libm.fesetround(ROUNDING[mode])
+        out[mode] = {name: [bits(call()) for _ in range(2)] for name, call in calls.items()}
+        libm.fesetround(0)
+        out[mode + ", then nearest"] = {name: [bits(call())] for name, call in calls.items()}
+    print(json.dumps(out))
+"""
+
+
+def test_rounding_modes_give_the_serial_bits_on_every_thread():
+    serial = run_child(ROUNDED, 1)
+    assert serial.returncode == 0, serial.stderr[-2000:]
+    expected = json.loads(serial.stdout)
+    for mode, results in expected.items():
+        for name, repeated in results.items():
+            assert len(set(repeated)) == 1, (mode, name)
+    for mode in ("upward", "downward", "towardzero"):
+        assert expected[mode] != expected[mode + ", then nearest"]
+    for threads in (2, 3):
+        done = run_child(ROUNDED, threads)
+        assert done.returncode == 0, done.stderr[-2000:]
+        got = json.loads(done.stdout)
+        differ = [(mode, name) for mode in expected for name in expected[mode]
+                  if got[mode][name] != expected[mode][name]]
+        assert differ == [], f"{threads} threads"
+
+
+def test_exceptions_raised_on_workers_reach_the_caller():
+    # One ring through the lens (r = l), in the last chunk: the expansion
+    # divides by zero there, and the call raises "divbyzero" whichever thread
+    # ran that chunk (a worker, in about half of the calls).
+    code = """
+        seps = [0.1 * (i % 10) + 0.01 for i in range(4000)] + [0.5]
+        print(json.dumps([raised(lambda: c.discrete_flux_map_heyrovsky_magnification(
+            seps, 1.0, 0.1, [0.2, 0.5, 0.9], [1.0] * 3)) for _ in range(20)]))
+    """
+    for threads in (1, 2, 3):
+        done = run_child(code, threads)
+        assert done.returncode == 0, done.stderr[-2000:]
+        assert json.loads(done.stdout) == [["divbyzero", "inexact"]] * 20, f"{threads} threads"
