@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "thread_budget.hpp"
+#include "worker_settings.hpp"
 
 namespace corvanis::parallel {
 namespace {
@@ -104,8 +105,11 @@ void Pool::start_worker() {
         std::thread([this] {
             // Nothing may end a worker midway: the caller waits for its chunks.
             pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, nullptr);
-            // Not the floating-point environment of the thread that happened
-            // to start it: chunks run in their caller's, this one in between.
+            // Not the CPUs, policy and nice value of the thread that happened
+            // to start it, but those the thread count was set with.
+            adopt_worker_settings();
+            // Nor its floating-point environment: chunks run in their
+            // caller's, and this one in between.
             std::fesetenv(FE_DFL_ENV);
             work();
         }).detach();

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <thread>
 
+#include "worker_settings.hpp"
+
 namespace corvanis::parallel {
 namespace {
 
@@ -44,12 +46,14 @@ std::size_t thread_count() noexcept {
     std::size_t threads = configured_threads.load(std::memory_order_relaxed);
     if (threads == 0) {
         threads = std::min(available_cpus(), max_threads);
+        record_worker_settings();
         configured_threads.store(threads, std::memory_order_relaxed);
     }
     return threads;
 }
 
 void set_thread_count(std::size_t threads) noexcept {
+    record_worker_settings();
     configured_threads.store(std::clamp<std::size_t>(threads, 1, max_threads),
                              std::memory_order_relaxed);
 }

@@ -18,8 +18,10 @@ inline constexpr std::size_t max_threads = 1024;
 // and starts no pool. Until set, the number of available CPUs.
 std::size_t thread_count() noexcept;
 
-// Sets the thread count, clamped to [1, max_threads]. Takes effect on the next
-// call: the pool starts or retires workers to match.
+// Sets the thread count, clamped to [1, max_threads], and records the calling
+// thread's CPU affinity, scheduling policy and nice value for the workers
+// started from then on (worker_settings.hpp). Takes effect on the next call:
+// the pool starts or retires workers to match.
 void set_thread_count(std::size_t threads) noexcept;
 
 // The CPUs in this process's affinity mask where the platform has one, else

@@ -142,3 +142,51 @@ def test_unequal_tables_panic_on_the_calling_thread(panic_exception):
     # Long enough to be split: the lengths are checked before any chunk runs.
     with pytest.raises(panic_exception, match="left: 2\n right: 1"):
         corvanis.integrated_flux_map_heyrovsky_magnification([0.5] * 50, 1.0, 0.1, [0, 1], [1])
+
+
+WORKER_SETTINGS = """
+import json, os
+import corvanis                     # the thread count is set here, from this mask
+mask = sorted(os.sched_getaffinity(0))
+nice = os.getpriority(os.PRIO_PROCESS, 0)
+# The main thread then pins itself to one CPU, lowers its priority and turns
+# to batch scheduling, before the first call that starts the workers.
+os.sched_setaffinity(0, {mask[0]})
+os.nice(5)
+os.sched_setscheduler(0, os.SCHED_BATCH, os.sched_param(0))
+corvanis.integrated_heyrovsky_magnification([0.1 * i for i in range(40)], 1.0, 0.1)
+
+def cpus(text):
+    out = []
+    for part in text.split(","):
+        first, _, last = part.partition("-")
+        out += range(int(first), int(last or first) + 1)
+    return out
+
+workers = []
+for tid in os.listdir("/proc/self/task"):
+    if int(tid) == os.getpid():
+        continue
+    with open(f"/proc/self/task/{tid}/status") as f:
+        allowed = [line.split()[1] for line in f if line.startswith("Cpus_allowed_list")][0]
+    with open(f"/proc/self/task/{tid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    workers.append({"cpus": cpus(allowed), "nice": int(fields[16]), "policy": int(fields[38])})
+print(json.dumps({"mask": mask, "nice": nice, "workers": workers}))
+"""
+
+
+@pytest.mark.isolated
+@pytest.mark.skipif(not (os.path.isdir("/proc/self/task") and hasattr(os, "sched_setaffinity")
+                         and hasattr(os, "SCHED_BATCH")), reason="needs Linux")
+@pytest.mark.skipif(hasattr(os, "sched_getaffinity") and len(os.sched_getaffinity(0)) < 2,
+                    reason="needs two CPUs")
+def test_workers_take_the_settings_the_thread_count_was_set_with():
+    # Not those of the thread whose call started them.
+    seen = json.loads(run_child(WORKER_SETTINGS, 3).stdout)
+    assert len(seen["workers"]) == 2
+    for worker in seen["workers"]:
+        assert worker["cpus"] == seen["mask"]
+        assert worker["policy"] == os.SCHED_OTHER
+        if os.geteuid() == 0:  # lowering a nice value takes the privilege
+            assert worker["nice"] == seen["nice"]
