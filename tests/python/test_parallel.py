@@ -145,7 +145,7 @@ def test_unequal_tables_panic_on_the_calling_thread(panic_exception):
 
 
 WORKER_SETTINGS = """
-import json, os
+import json, os, time
 import corvanis                     # the thread count is set here, from this mask
 mask = sorted(os.sched_getaffinity(0))
 nice = os.getpriority(os.PRIO_PROCESS, 0)
@@ -163,16 +163,25 @@ def cpus(text):
         out += range(int(first), int(last or first) + 1)
     return out
 
-workers = []
-for tid in os.listdir("/proc/self/task"):
-    if int(tid) == os.getpid():
-        continue
-    with open(f"/proc/self/task/{tid}/status") as f:
-        allowed = [line.split()[1] for line in f if line.startswith("Cpus_allowed_list")][0]
-    with open(f"/proc/self/task/{tid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    workers.append({"cpus": cpus(allowed), "nice": int(fields[16]), "policy": int(fields[38])})
-print(json.dumps({"mask": mask, "nice": nice, "workers": workers}))
+def workers():
+    seen = []
+    for tid in os.listdir("/proc/self/task"):
+        if int(tid) == os.getpid():
+            continue
+        with open(f"/proc/self/task/{tid}/status") as f:
+            allowed = [line.split()[1] for line in f if line.startswith("Cpus_allowed_list")][0]
+        with open(f"/proc/self/task/{tid}/stat") as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        seen.append({"cpus": cpus(allowed), "nice": int(fields[16]), "policy": int(fields[38])})
+    return seen
+
+# A worker takes its settings first thing when it runs, which may be after
+# the call that started it has returned.
+deadline = time.monotonic() + 20
+while (any(w["cpus"] != mask or (os.geteuid() == 0 and w["nice"] != nice) for w in workers())
+       and time.monotonic() < deadline):
+    time.sleep(0.01)
+print(json.dumps({"mask": mask, "nice": nice, "workers": workers()}))
 """
 
 
@@ -190,3 +199,4 @@ def test_workers_take_the_settings_the_thread_count_was_set_with():
         assert worker["policy"] == os.SCHED_OTHER
         if os.geteuid() == 0:  # lowering a nice value takes the privilege
             assert worker["nice"] == seen["nice"]
+
