@@ -25,9 +25,8 @@
 namespace corvanis::lib {
 
 template <class Profile>
-std::vector<double> _integrated_heyrovsky_magnification(std::vector<double> l, double re,
-                                                        double rstar, double norm,
-                                                        const Profile& profile) {
+std::vector<double> _integrated_heyrovsky_magnification(Doubles l, double re, double rstar,
+                                                        double norm, const Profile& profile) {
     using quadrature::double_exponential::DE_LEVEL_SIZES;
     using quadrature::double_exponential::integrate_batched;
 

@@ -25,11 +25,11 @@
 namespace corvanis::lib {
 
 template <class Profile>
-Magnifications _integrated_witt_mao_magnification(std::vector<double> l, double re, double rstar,
-                                                  double norm, const Profile& profile) {
+Magnifications _integrated_witt_mao_magnification(Doubles l, double re, double rstar, double norm,
+                                                  const Profile& profile) {
     using V = simd::f64x2;
     using quadrature::double_exponential::DE_MOST_EVALUATIONS;
-    Magnifications uniform = witt_mao_magnification(std::move(l), re, rstar);
+    Magnifications uniform = witt_mao_magnification(l, re, rstar);
     if (!uniform.ok()) return uniform;
 
     std::vector<double> result;

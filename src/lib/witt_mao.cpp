@@ -22,7 +22,7 @@ constexpr double LIMB_BAND = 1e-5;
 constexpr std::size_t CHUNK = 256;
 }  // namespace
 
-Magnifications witt_mao_magnification(std::vector<double> l, double re, double rstar) {
+Magnifications witt_mao_magnification(Doubles l, double re, double rstar) {
     using ellip::legendre::batch::ellipe;
     using ellip::legendre::batch::ellipk;
     using ellip::legendre::batch::ellippi;

@@ -200,3 +200,28 @@ def test_workers_take_the_settings_the_thread_count_was_set_with():
         if os.geteuid() == 0:  # lowering a nice value takes the privilege
             assert worker["nice"] == seen["nice"]
 
+
+PEAK_MEMORY = """
+import resource
+import numpy as np
+import corvanis
+bl = np.linspace(0.0, 1.0, 2_000_000)             # a 31 MiB table
+bf = 1 - 0.6 * (1 - np.sqrt(1 - bl * bl))
+l = np.linspace(0.0, 3.0, 100_000)
+# A first, short call converts the table once: what follows is the call's own.
+corvanis.integrated_flux_map_witt_mao_magnification(l[:2], 1.0, 0.05, bl, bf)
+before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+corvanis.integrated_flux_map_witt_mao_magnification(l, 1.0, 0.05, bl, bf)
+print((resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before) / 1024)
+"""
+
+
+@pytest.mark.isolated
+@pytest.mark.skipif(sys.platform != "linux", reason="ru_maxrss in KiB")
+def test_chunks_share_the_callers_table():
+    pytest.importorskip("numpy")
+    # The result list is about 3 MiB; a copy of the table per chunk would add
+    # 31 MiB for each thread computing at once.
+    serial = float(run_child(PEAK_MEMORY, 1).stdout)
+    parallel = float(run_child(PEAK_MEMORY, 4).stdout)
+    assert parallel < serial + 8, (serial, parallel)
