@@ -25,8 +25,12 @@ void heyrovsky_magnifications(double l, std::span<const double> r, double re, do
                 out[i] = ring_near_form(l, r_e, g, d);
                 continue;
             }
-            index[count] = i;
             args[count] = ring_elliptic_arguments(l, r[i], r_e, g, d);
+            if (closed_form_rounds_to_one(l, d, args[count])) {
+                out[i] = ring_near_form(l, r_e, g, d);
+                continue;
+            }
+            index[count] = i;
             m[count] = args[count].m;
             n[count] = args[count].n;
             ++count;
