@@ -10,6 +10,8 @@
 #include <cfenv>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <new>
 #include <optional>
 #include <stdexcept>
@@ -306,13 +308,98 @@ TEST_F(ParallelFor, ConfiguresFromEnvironment) {
             value ? setenv(name, value, 1) : unsetenv(name);
         }
         const ThreadConfiguration configuration = configure_threads_from_environment();
-        const std::size_t expected = c.threads != 0 ? c.threads : available_cpus();
+        const std::size_t expected = c.threads != 0 ? c.threads : default_thread_count();
         EXPECT_EQ(configuration.threads, expected);
         EXPECT_EQ(thread_count(), expected);
         EXPECT_STREQ(configuration.ignored_variable, c.ignored);
     }
     unsetenv("CORVANIS_NUM_THREADS");
     unsetenv("OMP_NUM_THREADS");
+}
+
+// A fake /proc/self and cgroup file systems under a temporary directory.
+class FakeCgroups {
+public:
+    FakeCgroups() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "corvanis-cgroup-XXXXXX").string();
+        root_ = mkdtemp(pattern.data());
+        std::filesystem::create_directories(root_ / "proc/self");
+    }
+    ~FakeCgroups() { std::filesystem::remove_all(root_); }
+    FakeCgroups(const FakeCgroups&) = delete;
+    FakeCgroups& operator=(const FakeCgroups&) = delete;
+
+    // Writes `text` to the file at `relative` (directories made as needed).
+    void write(const std::string& relative, const std::string& text) const {
+        const std::filesystem::path path = root_ / relative;
+        std::filesystem::create_directories(path.parent_path());
+        std::ofstream(path) << text;
+    }
+    std::string path(const std::string& relative = "") const { return (root_ / relative).string(); }
+    std::optional<std::size_t> limit() const { return cgroup_cpu_limit(path("proc/self")); }
+
+private:
+    std::filesystem::path root_;
+};
+
+TEST(ThreadBudget, CgroupV2QuotaRoundedUpOverTheHierarchy) {
+    const FakeCgroups fake;
+    fake.write("proc/self/cgroup", "0::/a/b\n");
+    fake.write("proc/self/mountinfo",
+               "22 1 0:20 / /proc rw - proc proc rw\n"
+               "30 22 0:26 / " + fake.path("sys/fs/cgroup") +
+                   " rw,nosuid,nodev,noexec,relatime shared:9 - cgroup2 cgroup2 rw,nsdelegate\n");
+    EXPECT_EQ(fake.limit(), std::nullopt);  // no cpu.max anywhere
+    fake.write("sys/fs/cgroup/a/b/cpu.max", "max 100000\n");
+    EXPECT_EQ(fake.limit(), std::nullopt);
+    fake.write("sys/fs/cgroup/a/b/cpu.max", "250000 100000\n");
+    EXPECT_EQ(fake.limit(), 3u);  // 2.5 CPUs
+    fake.write("sys/fs/cgroup/a/cpu.max", "150000 100000\n");
+    EXPECT_EQ(fake.limit(), 2u);  // the parent's is smaller
+    fake.write("sys/fs/cgroup/a/cpu.max", "5000 100000\n");
+    EXPECT_EQ(fake.limit(), 1u);
+}
+
+TEST(ThreadBudget, CgroupV1QuotaOfTheCpuController) {
+    const FakeCgroups fake;
+    // A container's view: its cgroup is the root of the mounted hierarchy, the
+    // mount point's name holds a blank.
+    fake.write("proc/self/cgroup", "5:memory:/docker/x\n4:cpu,cpuacct:/docker/x\n0::/\n");
+    fake.write("proc/self/mountinfo",
+               "40 30 0:35 /docker/x " + fake.path("cg\\040v1/cpu,cpuacct") +
+                   " rw,nosuid - cgroup cgroup rw,cpu,cpuacct\n"
+               "41 30 0:36 /docker/x " + fake.path("cg\\040v1/memory") +
+                   " rw,nosuid - cgroup cgroup rw,memory\n");
+    fake.write("cg v1/cpu,cpuacct/cpu.cfs_period_us", "100000\n");
+    fake.write("cg v1/cpu,cpuacct/cpu.cfs_quota_us", "-1\n");
+    EXPECT_EQ(fake.limit(), std::nullopt);
+    fake.write("cg v1/cpu,cpuacct/cpu.cfs_quota_us", "50000\n");
+    EXPECT_EQ(fake.limit(), 1u);  // half a CPU
+    fake.write("cg v1/cpu,cpuacct/cpu.cfs_quota_us", "400000\n");
+    EXPECT_EQ(fake.limit(), 4u);
+    // A quota on the memory hierarchy's files means nothing.
+    fake.write("cg v1/memory/cpu.cfs_quota_us", "100000\n");
+    fake.write("cg v1/memory/cpu.cfs_period_us", "100000\n");
+    EXPECT_EQ(fake.limit(), 4u);
+}
+
+TEST(ThreadBudget, CgroupHybridAndMissing) {
+    const FakeCgroups fake;
+    EXPECT_EQ(fake.limit(), std::nullopt);  // no /proc files at all
+    // v1's cpu controller beside a v2 hierarchy without it: the smaller quota.
+    fake.write("proc/self/cgroup", "1:cpu:/job\n0::/job\n");
+    fake.write("proc/self/mountinfo",
+               "32 31 0:29 / " + fake.path("cg/cpu") + " rw - cgroup cgroup rw,cpu\n"
+               "41 31 0:38 / " + fake.path("cg/unified") + " rw - cgroup2 cgroup2 rw\n");
+    EXPECT_EQ(fake.limit(), std::nullopt);
+    fake.write("cg/cpu/job/cpu.cfs_quota_us", "300000\n");
+    fake.write("cg/cpu/job/cpu.cfs_period_us", "100000\n");
+    EXPECT_EQ(fake.limit(), 3u);
+    fake.write("cg/unified/job/cpu.max", "120000 100000\n");
+    EXPECT_EQ(fake.limit(), 2u);
+    // The default count honours the machine's own quota, if any.
+    const auto own = cgroup_cpu_limit();
+    EXPECT_EQ(default_thread_count(), std::min(available_cpus(), own.value_or(available_cpus())));
 }
 
 }  // namespace
