@@ -250,13 +250,13 @@ std::optional<std::size_t> parse_thread_count(std::string_view text, bool first_
         if (c < '0' || c > '9') {
             return std::nullopt;
         }
-        // Saturates: any longer number is capped anyway.
+        // Saturates: any longer number is too large anyway.
         value = std::min(value * 10 + static_cast<std::size_t>(c - '0'), max_threads + 1);
     }
-    if (value == 0) {
+    if (value == 0 || value > max_threads) {
         return std::nullopt;
     }
-    return std::min(value, max_threads);
+    return value;
 }
 
 ThreadConfiguration configure_threads_from_environment() {

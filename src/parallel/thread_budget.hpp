@@ -13,7 +13,7 @@
 
 namespace corvanis::parallel {
 
-// Larger requests are taken as this many threads.
+// The most threads a call may use; a larger request is invalid.
 inline constexpr std::size_t max_threads = 1024;
 
 // The threads a call may use, the caller included; 1 runs every call serially
@@ -41,10 +41,11 @@ std::optional<std::size_t> cgroup_cpu_limit(const std::string& proc_self = "/pro
 // most max_threads.
 std::size_t default_thread_count() noexcept;
 
-// A thread count as written in an environment variable: a positive decimal
-// integer, blanks around it allowed. OMP_NUM_THREADS may hold a comma list of
-// counts per nesting level, of which the first applies (`first_of_list`).
-// nullopt for anything else, zero included.
+// A thread count as written in an environment variable: a decimal integer
+// from 1 to max_threads, blanks around it allowed. OMP_NUM_THREADS may hold a
+// comma list of counts per nesting level, of which the first applies
+// (`first_of_list`). nullopt for anything else, zero and larger counts
+// included.
 std::optional<std::size_t> parse_thread_count(std::string_view text, bool first_of_list = false);
 
 struct ThreadConfiguration {

@@ -281,11 +281,14 @@ TEST(ThreadBudget, ParsesCounts) {
     const std::optional<std::size_t> invalid;
     EXPECT_EQ(parse_thread_count("4"), 4u);
     EXPECT_EQ(parse_thread_count(" 12\t"), 12u);
-    EXPECT_EQ(parse_thread_count("99999999999999999999999"), max_threads);
+    EXPECT_EQ(parse_thread_count("1024"), max_threads);
     EXPECT_EQ(parse_thread_count("4,2", true), 4u);
-    for (const char* text : {"0", "-2", "+2", "2.5", "", "  ", "four", "4,2"}) {
+    // Beyond max_threads a count is invalid, not cut to it.
+    for (const char* text : {"0", "-2", "+2", "2.5", "", "  ", "four", "4,2", "1025",
+                             "99999999999999999999999"}) {
         EXPECT_EQ(parse_thread_count(text), invalid) << '"' << text << '"';
     }
+    EXPECT_EQ(parse_thread_count("5000,2", true), invalid);
     EXPECT_EQ(parse_thread_count(",2", true), invalid);
 }
 
@@ -300,7 +303,8 @@ TEST_F(ParallelFor, ConfiguresFromEnvironment) {
         {nullptr, nullptr, 0, nullptr},          {"3", "1", 3, nullptr},
         {nullptr, "1", 1, nullptr},              {"", "2,1", 2, nullptr},
         {"many", "2", 2, "CORVANIS_NUM_THREADS"}, {"0", nullptr, 0, "CORVANIS_NUM_THREADS"},
-        {nullptr, "x", 0, "OMP_NUM_THREADS"},
+        {nullptr, "x", 0, "OMP_NUM_THREADS"},    {"5000", nullptr, 0, "CORVANIS_NUM_THREADS"},
+        {nullptr, "2000", 0, "OMP_NUM_THREADS"},
     };
     for (const Case& c : cases) {
         for (auto [name, value] : {std::pair{"CORVANIS_NUM_THREADS", c.corvanis},

@@ -110,9 +110,24 @@ def test_thread_count_from_the_environment(env, threads):
 
 
 @pytest.mark.isolated
-def test_invalid_thread_count_is_ignored_with_a_warning():
-    done = run_child(COUNT_THREADS, None, CORVANIS_NUM_THREADS="many")
-    assert "CORVANIS_NUM_THREADS is not a positive whole number" in done.stderr
+@pytest.mark.skipif(not os.path.isdir("/proc/self/task"), reason="needs /proc")
+@pytest.mark.parametrize("value", ["many", "0", "1025", "5000"])
+def test_invalid_thread_count_is_ignored_with_a_warning(value):
+    # A count above 1024 too: it would start a worker per count, whatever the
+    # machine. The calls use the default, as without the variable.
+    default = int(run_child(COUNT_THREADS, None).stdout)
+    done = run_child(COUNT_THREADS, None, CORVANIS_NUM_THREADS=value)
+    noun = "thread" if default == 1 else "threads"
+    assert (f"CORVANIS_NUM_THREADS is not a whole number from 1 to 1024 and is ignored; "
+            f"calls use {default} {noun}\n") in done.stderr
+    assert int(done.stdout) == default
+
+
+@pytest.mark.isolated
+def test_warning_counts_one_thread_in_the_singular():
+    done = run_child(COUNT_THREADS, None, CORVANIS_NUM_THREADS="many", OMP_NUM_THREADS="1")
+    assert ("CORVANIS_NUM_THREADS is not a whole number from 1 to 1024 and is ignored; "
+            "calls use 1 thread\n") in done.stderr
 
 
 FORK = """
