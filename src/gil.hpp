@@ -9,9 +9,6 @@
 #include <exception>
 #include <optional>
 #include <utility>
-#if defined(__GLIBCXX__)
-#include <cxxabi.h>
-#endif
 
 #include "py_ref.hpp"
 
@@ -35,14 +32,10 @@ auto without_gil(bool release, Work&& work) -> decltype(work()) {
     std::exception_ptr failure;
     try {
         result.emplace(work());
-    }
-#if defined(__GLIBCXX__)
-    catch (abi::__forced_unwind&) {
-        throw;
-    }
-#endif
-    catch (...) {
+    } catch (...) {
         failure = std::current_exception();
+        // No C++ exception: a forced unwind (see trampoline.hpp).
+        if (!failure) throw;
     }
     PyEval_RestoreThread(state);
     detail::gil_holder = state;

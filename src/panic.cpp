@@ -11,10 +11,6 @@
 #define CORVANIS_HAVE_BACKTRACE 1
 #endif
 
-#if defined(__GLIBCXX__)
-#include <cxxabi.h>
-#endif
-
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -103,16 +99,12 @@ void read_backtrace_setting() {
 void panic(std::string message, SourceLocation location) {
     try {
         write_report(message, location);
-    }
-#if defined(__GLIBCXX__)
-    catch (abi::__forced_unwind&) {
-        // The thread was cancelled while writing (write is a cancellation
-        // point): it must unwind to its end.
-        throw;
-    }
-#endif
-    catch (...) {
-        // Without memory for the report the panic itself still goes ahead.
+    } catch (...) {
+        // A thread cancelled while writing (write is a cancellation point) is
+        // ended by a forced unwind, no C++ exception (see trampoline.hpp),
+        // which goes on. Without memory for the report the panic itself still
+        // goes ahead.
+        if (!std::current_exception()) throw;
     }
     throw Panic(std::move(message), location);
 }
