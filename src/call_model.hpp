@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -23,13 +24,15 @@
 
 namespace corvanis {
 
+// What a model parameter is converted into and kept in for the call: a double,
+// or the vector of doubles that a span parameter reads.
 template <class T>
-Result<T> extract_parameter(PyObject* object, const char* name) {
+Result<Stored<T>> extract_parameter(PyObject* object, const char* name) {
     if constexpr (std::is_same_v<T, double>) {
         return extract_float_argument(object, name);
     } else {
-        static_assert(std::is_same_v<T, std::vector<double>>,
-                      "a model parameter is a double or a std::vector<double>");
+        static_assert(std::is_same_v<T, std::span<const double>>,
+                      "a model parameter is a double or a std::span<const double>");
         return extract_float_sequence_argument(object, name);
     }
 }
@@ -64,8 +67,9 @@ Result<PyRef> call_model(const FunctionRow<Outcome(Args...), Arity>& row, PyObje
         return std::move(*error);
     }
 
-    // Conversions in parameter order; the first error ends the call.
-    std::tuple<Args...> arguments;
+    // Conversions in parameter order; the first error ends the call. The
+    // converted arrays stay here, unchanged, until the model has returned.
+    std::tuple<Stored<Args>...> arguments;
     std::optional<Error> failed;
     [&]<std::size_t... I>(std::index_sequence<I...>) {
         (
@@ -91,7 +95,7 @@ Result<PyRef> call_model(const FunctionRow<Outcome(Args...), Arity>& row, PyObje
     const double total_ns =
         work.setup_ns + work.per_separation_ns * static_cast<double>(sequence_length(arguments, 0));
     Outcome outcome = without_gil(total_ns >= 1'000, [&] {
-        return run_model(row, std::move(arguments), work);
+        return run_model(row, arguments, work);
     });
     return into_python(std::move(outcome));
 }

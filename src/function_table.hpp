@@ -2,8 +2,9 @@
 // registration order, with its Python name, its parameters, its model and the
 // cost of its work (which decides how it is run). The method records, text signatures, argument binding and
 // conversions are all built from these rows; a parameter is converted by the
-// type the model takes (double: a float; std::vector<double>: a sequence of
-// floats), and the model's result becomes a float or a list of floats.
+// type the model takes (double: a float; std::span<const double>: a sequence
+// of floats, converted into a vector that the span reads), and the model's
+// result becomes a float or a list of floats.
 #pragma once
 
 #include <array>
@@ -28,8 +29,8 @@ using WorkEstimate = Work (*)(std::size_t rings);
 constexpr Work closed_form(std::size_t) { return {150, 0}; }
 // The uniform closed form integrated over the disk with the fixed profile.
 constexpr Work integrated_closed_form(std::size_t) { return {1'200, 2'000}; }
-// The same with a table: its flux and its values at the quadrature's nodes are
-// set up once per call, and the table is copied.
+// The same with a table: its flux, its order and its values at the
+// quadrature's nodes are set up once per call (once per chunk).
 constexpr Work integrated_closed_form_of_table(std::size_t rings) {
     return {1'200, 20'000 + 2.0 * static_cast<double>(rings)};
 }

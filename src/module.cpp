@@ -164,9 +164,11 @@ Status configure_threads() {
         parallel::configure_threads_from_environment();
     if (configuration.ignored_variable != nullptr &&
         PyErr_WarnFormat(PyExc_RuntimeWarning, 1,
-                         "corvanis: %s is not a positive whole number and is ignored; "
-                         "calls use %zu threads",
-                         configuration.ignored_variable, configuration.threads) != 0) {
+                         "corvanis: %s is not a whole number from 1 to %zu and is ignored; "
+                         "calls use %zu %s",
+                         configuration.ignored_variable, parallel::max_threads,
+                         configuration.threads,
+                         configuration.threads == 1 ? "thread" : "threads") != 0) {
         return Error::fetch();
     }
     return std::nullopt;

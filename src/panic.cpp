@@ -100,7 +100,11 @@ void panic(std::string message, SourceLocation location) {
     try {
         write_report(message, location);
     } catch (...) {
-        // Without memory for the report the panic itself still goes ahead.
+        // A thread cancelled while writing (write is a cancellation point) is
+        // ended by a forced unwind, no C++ exception (see trampoline.hpp),
+        // which goes on. Without memory for the report the panic itself still
+        // goes ahead.
+        if (!std::current_exception()) throw;
     }
     throw Panic(std::move(message), location);
 }

@@ -2,16 +2,15 @@
 // does, the interpreter gets back a new reference, or NULL with an exception
 // set; no C++ exception unwinds into the interpreter. The one exception is the
 // forced unwind with which the C library ends a thread (pthread_exit, used by
-// the interpreter for daemon threads at exit): it must pass through untouched.
+// the interpreter for daemon threads at exit, or pthread_cancel): it must pass
+// through untouched. It is no C++ exception: in a catch (...) handler it is the
+// one for which std::current_exception() is empty, and the handler rethrows it.
+// (Caught as abi::__forced_unwind&, it would bind a reference to no object.)
 #pragma once
 
 #include <Python.h>
 
 #include <exception>
-#if defined(__GLIBCXX__)
-#include <cxxabi.h>
-#define CORVANIS_FORCED_UNWIND 1
-#endif
 
 #include "error.hpp"
 #include "py_ref.hpp"
@@ -36,6 +35,7 @@ void restore_caught(std::exception_ptr caught);
 
 template <class Body>
 PyObject* trampoline(Body&& body) {
+    const GilHeldByCall gil_held;
     const PanicTrap trap("uncaught panic at ffi boundary");
     std::exception_ptr caught;
     try {
@@ -45,14 +45,9 @@ PyObject* trampoline(Body&& body) {
         }
         std::move(result.error()).restore();
         return nullptr;
-    }
-#ifdef CORVANIS_FORCED_UNWIND
-    catch (abi::__forced_unwind&) {
-        throw;
-    }
-#endif
-    catch (...) {
+    } catch (...) {
         caught = std::current_exception();
+        if (!caught) throw;  // a forced unwind
     }
     try {
         restore_caught(caught);

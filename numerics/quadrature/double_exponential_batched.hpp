@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <memory>
 #include <numbers>
 #include <span>
 #include <type_traits>
@@ -53,19 +54,27 @@ inline std::array<double, DE_MOST_EVALUATIONS> de_abscissae(double a, double b) 
     return x;
 }
 
+// The abscissae and values of one level: 3 KB, more than a thread's stack
+// should hold for one frame. A caller that integrates many times keeps one on
+// the heap and hands it to every integration.
+struct LevelBuffers {
+    std::array<double, 2 * DE_LEVEL_SIZES.back()> x;
+    std::array<double, 2 * DE_LEVEL_SIZES.back()> y;
+};
+
 // f(std::span<const double> x, std::span<double> y) sets y[i] = f(x[i]) for
 // every i; it is borrowed for the call. f may also take a third argument, the
-// position of x[0] in de_abscissae(a, b). Nothing is allocated: the
-// abscissae and values of a level live on the stack.
+// position of x[0] in de_abscissae(a, b). Nothing is allocated: the abscissae
+// and values of a level live in `buffers`.
 template <class F>
-IntegrationResult integrate_batched(F&& f, double a, double b, double target) {
-    constexpr std::size_t MOST_NODES = 2 * DE_LEVEL_SIZES.back();
+IntegrationResult integrate_batched(F&& f, double a, double b, double target,
+                                    LevelBuffers& buffers) {
     const double c = (b - a) * 0.5;
     const double d = (a + b) * 0.5;
     const double tau = (target * 0.25) / c;
 
-    std::array<double, MOST_NODES> x;
-    std::array<double, MOST_NODES> y;
+    std::array<double, 2 * DE_LEVEL_SIZES.back()>& x = buffers.x;
+    std::array<double, 2 * DE_LEVEL_SIZES.back()>& y = buffers.y;
     std::size_t first = 0;  // position of x[0] among all abscissae
     const auto evaluate = [&f, &x, &y, &first](std::size_t count) {
         const std::span<const double> xs(x.data(), count);
@@ -106,6 +115,13 @@ IntegrationResult integrate_batched(F&& f, double a, double b, double target) {
         }
     }
     return {refinement.integral() * c, refinement.error() * c, refinement.evaluations()};
+}
+
+// The same with buffers of its own, on the heap (may throw std::bad_alloc).
+template <class F>
+IntegrationResult integrate_batched(F&& f, double a, double b, double target) {
+    const auto buffers = std::make_unique<LevelBuffers>();
+    return integrate_batched(f, a, b, target, *buffers);
 }
 
 }  // namespace quadrature::double_exponential

@@ -7,9 +7,8 @@ namespace corvanis::lib {
 
 // Each table row is a thin ring of radius bl[j] and weight bf[j]; the weights
 // enter the sum as they are, without normalisation.
-Magnifications discrete_flux_map_heyrovsky_magnification(std::vector<double> l, double re,
-                                                         double rstar, std::vector<double> bl,
-                                                         std::vector<double> bf) {
+Magnifications discrete_flux_map_heyrovsky_magnification(Doubles l, double re, double rstar,
+                                                         Doubles bl, Doubles bf) {
     assert_equal(bl.size(), bf.size());
     std::vector<double> result;
     result.reserve(l.size());

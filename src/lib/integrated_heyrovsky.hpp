@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -24,20 +25,29 @@
 namespace corvanis::lib {
 
 template <class Profile>
-std::vector<double> _integrated_heyrovsky_magnification(std::vector<double> l, double re,
-                                                        double rstar, double norm,
-                                                        const Profile& profile) {
+std::vector<double> _integrated_heyrovsky_magnification(Doubles l, double re, double rstar,
+                                                        double norm, const Profile& profile) {
     using quadrature::double_exponential::DE_LEVEL_SIZES;
     using quadrature::double_exponential::integrate_batched;
 
     std::vector<double> result;
     result.reserve(l.size());
+    if (l.empty()) return result;
+    // The buffers of the quadrature and of the ring batches, about 23 KB: on
+    // the heap, once per call, not on the stack of the calling thread.
+    struct Workspace {
+        std::array<numerics::Fallible<double>, 2 * DE_LEVEL_SIZES.back()> ring;
+        RingBatchWorkspace rings;
+        quadrature::double_exponential::LevelBuffers level;
+    };
+    const auto workspace = std::make_unique<Workspace>();
     for (const double li : l) {
         bool any_finite = false;
         // The integrand at all the radii of a quadrature level at once.
         const auto w = [&](std::span<const double> r, std::span<double> y) {
-            std::array<numerics::Fallible<double>, 2 * DE_LEVEL_SIZES.back()> ring;
-            heyrovsky_magnifications(li, r, re, rstar, std::span(ring).first(r.size()));
+            auto& ring = workspace->ring;
+            heyrovsky_magnifications(li, r, re, rstar, std::span(ring).first(r.size()),
+                                     workspace->rings);
             for (std::size_t i = 0; i < r.size(); ++i) {
                 const double a =
                     ring[i].ok() ? ring[i].value : std::numeric_limits<double>::quiet_NaN();
@@ -47,10 +57,10 @@ std::vector<double> _integrated_heyrovsky_magnification(std::vector<double> l, d
         };
         double q;
         if (0 < li && li < 1) {
-            q = integrate_batched(w, 0.0, li, RADIAL_TARGET_ERROR).value;
-            q = q + integrate_batched(w, li, 1.0, RADIAL_TARGET_ERROR).value;
+            q = integrate_batched(w, 0.0, li, RADIAL_TARGET_ERROR, workspace->level).value;
+            q = q + integrate_batched(w, li, 1.0, RADIAL_TARGET_ERROR, workspace->level).value;
         } else {
-            q = integrate_batched(w, 0.0, 1.0, RADIAL_TARGET_ERROR).value;
+            q = integrate_batched(w, 0.0, 1.0, RADIAL_TARGET_ERROR, workspace->level).value;
         }
         // Without a single finite node there is no integral, not a zero one.
         result.push_back(any_finite ? q / norm : std::numeric_limits<double>::quiet_NaN());

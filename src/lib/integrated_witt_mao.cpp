@@ -5,18 +5,17 @@
 
 namespace corvanis::lib {
 
-Magnifications integrated_witt_mao_magnification(std::vector<double> l, double re, double rstar) {
-    return _integrated_witt_mao_magnification(std::move(l), re, rstar,
+Magnifications integrated_witt_mao_magnification(Doubles l, double re, double rstar) {
+    return _integrated_witt_mao_magnification(l, re, rstar,
                                               LINEAR_LIMB_DARKENING_NORM, LinearLimbDarkening{});
 }
 
-Magnifications integrated_flux_map_witt_mao_magnification(std::vector<double> l, double re,
-                                                          double rstar, std::vector<double> bl,
-                                                          std::vector<double> bf) {
+Magnifications integrated_flux_map_witt_mao_magnification(Doubles l, double re, double rstar,
+                                                          Doubles bl, Doubles bf) {
     assert_equal(bl.size(), bf.size());
     const FluxMapProfile profile(bl, bf);
     const double norm = disk_flux(profile);
-    return _integrated_witt_mao_magnification(std::move(l), re, rstar, norm, profile);
+    return _integrated_witt_mao_magnification(l, re, rstar, norm, profile);
 }
 
 }  // namespace corvanis::lib

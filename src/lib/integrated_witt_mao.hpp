@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <memory>
 #include <span>
 #include <utility>
 #include <vector>
@@ -24,11 +25,11 @@
 namespace corvanis::lib {
 
 template <class Profile>
-Magnifications _integrated_witt_mao_magnification(std::vector<double> l, double re, double rstar,
-                                                  double norm, const Profile& profile) {
+Magnifications _integrated_witt_mao_magnification(Doubles l, double re, double rstar, double norm,
+                                                  const Profile& profile) {
     using V = simd::f64x2;
     using quadrature::double_exponential::DE_MOST_EVALUATIONS;
-    Magnifications uniform = witt_mao_magnification(std::move(l), re, rstar);
+    Magnifications uniform = witt_mao_magnification(l, re, rstar);
     if (!uniform.ok()) return uniform;
 
     std::vector<double> result;
@@ -36,9 +37,17 @@ Magnifications _integrated_witt_mao_magnification(std::vector<double> l, double 
     if (uniform.value.empty()) return result;
 
     // Every separation is integrated on the same nodes: the profile is
-    // evaluated there once.
-    const auto nodes = quadrature::double_exponential::de_abscissae(0.0, 1.0);
-    std::array<double, DE_MOST_EVALUATIONS> brightness;
+    // evaluated there once. These and the quadrature's buffers, about 9 KB,
+    // are on the heap, not on the stack of the calling thread.
+    struct Workspace {
+        std::array<double, DE_MOST_EVALUATIONS> nodes;
+        std::array<double, DE_MOST_EVALUATIONS> brightness;
+        quadrature::double_exponential::LevelBuffers level;
+    };
+    const std::unique_ptr<Workspace> workspace(
+        new Workspace{quadrature::double_exponential::de_abscissae(0.0, 1.0), {}, {}});
+    const auto& nodes = workspace->nodes;
+    auto& brightness = workspace->brightness;
     for (std::size_t i = 0; i < nodes.size(); ++i) brightness[i] = profile(nodes[i]);
     const double cbrt_eps = numdiff::constants::CBRT_EPS();
 
@@ -71,8 +80,8 @@ Magnifications _integrated_witt_mao_magnification(std::vector<double> l, double 
                 }
             }
         };
-        const double q = quadrature::double_exponential::integrate_batched(phi, 0.0, 1.0,
-                                                                           RADIAL_TARGET_ERROR)
+        const double q = quadrature::double_exponential::integrate_batched(
+                             phi, 0.0, 1.0, RADIAL_TARGET_ERROR, workspace->level)
                              .value;
         // Without a single finite node there is no integral, not a zero one.
         result.push_back(any_finite ? q / norm : std::numeric_limits<double>::quiet_NaN());

@@ -9,8 +9,7 @@ namespace corvanis::lib {
 
 using numerics::TWO_PI;
 
-numerics::Fallible<double> ring_closed_form(double l, double r, double r_e, double g, double d) {
-    const RingEllipticArguments a = ring_elliptic_arguments(l, r, r_e, g, d);
+numerics::Fallible<double> ring_closed_form(const RingEllipticArguments& a, double g, double d) {
     const auto K = ellip::legendre::ellipk(a.m);
     if (!K.ok()) return K;
     const auto P = ellip::legendre::ellippi(a.n, a.m);
@@ -41,7 +40,11 @@ numerics::Fallible<double> heyrovsky_magnification(double l, double r, double re
     if (uses_near_form(l, d)) {
         return ring_near_form(l, r_e, g, d);
     }
-    return ring_closed_form(l, r, r_e, g, d);
+    const RingEllipticArguments a = ring_elliptic_arguments(l, r, r_e, g, d);
+    if (closed_form_rounds_to_one(l, d, a)) {
+        return ring_near_form(l, r_e, g, d);
+    }
+    return ring_closed_form(a, g, d);
 }
 
 }  // namespace corvanis::lib

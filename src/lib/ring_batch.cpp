@@ -1,31 +1,23 @@
 #include "lib/ring_batch.hpp"
 
 #include <algorithm>
-#include <array>
-#include <cstddef>
+#include <memory>
 
-#include "lib/ring.hpp"
 #include "numerics/elliptic/batch/legendre_batch.hpp"
 
 namespace corvanis::lib {
 
-namespace {
-// Radii handled per pass: one level of the radial quadrature.
-constexpr std::size_t CHUNK = 192;
-}  // namespace
-
 void heyrovsky_magnifications(double l, std::span<const double> r, double re, double rstar,
-                              std::span<numerics::Fallible<double>> out) noexcept {
+                              std::span<numerics::Fallible<double>> out,
+                              RingBatchWorkspace& workspace) noexcept {
     const double r_e = re / rstar;
     const double g = r_e * r_e;
+    auto& [index, args, m, n, K, P] = workspace;
 
-    for (std::size_t first = 0; first < r.size(); first += CHUNK) {
-        const std::size_t last = std::min(r.size(), first + CHUNK);
-        // The closed forms of this chunk, gathered: where each goes, its
+    for (std::size_t first = 0; first < r.size(); first += RING_BATCH) {
+        const std::size_t last = std::min(r.size(), first + RING_BATCH);
+        // The closed forms of this pass, gathered: where each goes, its
         // arguments, then K and Pi for all of them.
-        std::array<std::size_t, CHUNK> index;
-        std::array<RingEllipticArguments, CHUNK> args;
-        std::array<double, CHUNK> m, n;
         std::size_t count = 0;
         for (std::size_t i = first; i < last; ++i) {
             const double d = r[i] - l;
@@ -33,14 +25,17 @@ void heyrovsky_magnifications(double l, std::span<const double> r, double re, do
                 out[i] = ring_near_form(l, r_e, g, d);
                 continue;
             }
-            index[count] = i;
             args[count] = ring_elliptic_arguments(l, r[i], r_e, g, d);
+            if (closed_form_rounds_to_one(l, d, args[count])) {
+                out[i] = ring_near_form(l, r_e, g, d);
+                continue;
+            }
+            index[count] = i;
             m[count] = args[count].m;
             n[count] = args[count].n;
             ++count;
         }
 
-        std::array<ellip::EllipResult, CHUNK> K, P;
         ellip::legendre::batch::ellipk(std::span(m).first(count), std::span(K).first(count));
         ellip::legendre::batch::ellippi(std::span(n).first(count), std::span(m).first(count),
                                         std::span(P).first(count));
@@ -56,6 +51,12 @@ void heyrovsky_magnifications(double l, std::span<const double> r, double re, do
             }
         }
     }
+}
+
+void heyrovsky_magnifications(double l, std::span<const double> r, double re, double rstar,
+                              std::span<numerics::Fallible<double>> out) {
+    const auto workspace = std::make_unique<RingBatchWorkspace>();
+    heyrovsky_magnifications(l, r, re, rstar, out, *workspace);
 }
 
 }  // namespace corvanis::lib

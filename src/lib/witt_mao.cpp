@@ -2,11 +2,11 @@
 // of Witt & Mao (1994, ApJ 430, 505) in K, E and Pi, and the elementary limb
 // formula for a lens within 1e-5 Einstein radii of the source's limb.
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstddef>
 #include <span>
 #include <utility>
+#include <vector>
 
 #include "lib/models.hpp"
 #include "numerics/elliptic/batch/legendre_batch.hpp"
@@ -22,7 +22,7 @@ constexpr double LIMB_BAND = 1e-5;
 constexpr std::size_t CHUNK = 256;
 }  // namespace
 
-Magnifications witt_mao_magnification(std::vector<double> l, double re, double rstar) {
+Magnifications witt_mao_magnification(Doubles l, double re, double rstar) {
     using ellip::legendre::batch::ellipe;
     using ellip::legendre::batch::ellipk;
     using ellip::legendre::batch::ellippi;
@@ -43,11 +43,16 @@ Magnifications witt_mao_magnification(std::vector<double> l, double re, double r
 
     std::vector<double> result;
     result.reserve(l.size());
+    // The arguments and integrals of one chunk, on the heap (up to 18 KB).
+    const std::size_t chunk = std::min(l.size(), CHUNK);
+    std::vector<double> arguments(3 * chunk);
+    std::vector<ellip::EllipResult> integrals(3 * chunk);
+    const std::span ns(arguments.data(), chunk), ms(ns.end(), chunk), ts(ms.end(), chunk);
+    const std::span Es(integrals.data(), chunk), Ks(Es.end(), chunk), Ps(Ks.end(), chunk);
     for (std::size_t first = 0; first < l.size(); first += CHUNK) {
         const std::size_t last = std::min(l.size(), first + CHUNK);
         // The elliptic arguments of the chunk's separations off the limb band,
         // then E, K and Pi for all of them at once.
-        std::array<double, CHUNK> ns, ms, ts;
         std::size_t count = 0;
         for (std::size_t i = first; i < last; ++i) {
             const double u = l[i] * rho;
@@ -62,10 +67,9 @@ Magnifications witt_mao_magnification(std::vector<double> l, double re, double r
             ts[count] = t;
             ++count;
         }
-        std::array<ellip::EllipResult, CHUNK> Es, Ks, Ps;
-        ellipe(std::span(ms).first(count), std::span(Es).first(count));
-        ellipk(std::span(ms).first(count), std::span(Ks).first(count));
-        ellippi(std::span(ns).first(count), std::span(ms).first(count), std::span(Ps).first(count));
+        ellipe(ms.first(count), Es.first(count));
+        ellipk(ms.first(count), Ks.first(count));
+        ellippi(ns.first(count), ms.first(count), Ps.first(count));
 
         // In order: the first error ends the call, as separation by separation.
         std::size_t j = 0;

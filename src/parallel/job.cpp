@@ -2,10 +2,6 @@
 
 #include <algorithm>
 
-#if defined(__GLIBCXX__)
-#include <cxxabi.h>
-#endif
-
 namespace corvanis::parallel::detail {
 
 Failure Job::run_chunks() {
@@ -17,15 +13,16 @@ Failure Job::run_chunks() {
         const std::size_t begin = chunk * grain;
         try {
             invoke(body, begin, std::min(count - begin, grain) + begin);
-#if defined(__GLIBCXX__)
-        } catch (abi::__forced_unwind&) {
-            // Thread exit (pthread_exit) must unwind to the end; the caller's
-            // frame still waits for the helpers before its job goes away.
-            throw;
-#endif
         } catch (...) {
+            std::exception_ptr exception = std::current_exception();
+            if (!exception) {
+                // No C++ exception: thread exit (a forced unwind) must unwind
+                // to the end; the caller's frame still waits for the helpers
+                // before its job goes away.
+                throw;
+            }
             failed.store(true, std::memory_order_relaxed);
-            return Failure{chunk, std::current_exception()};
+            return Failure{chunk, std::move(exception)};
         }
     }
     return {};

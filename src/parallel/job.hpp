@@ -1,7 +1,8 @@
 // One parallel_for call as the pool sees it: the chunks of [0, count), the
-// counter through which threads claim them in increasing order, and the first
-// failure. The job lives on the calling thread's stack; the pool guarantees
-// that no worker refers to it once the call has returned.
+// counter through which threads claim them in increasing order, the caller's
+// floating-point environment, and the first failure. The job lives on the
+// calling thread's stack; the pool guarantees that no worker refers to it once
+// the call has returned.
 #pragma once
 
 #include <atomic>
@@ -9,6 +10,8 @@
 #include <cstddef>
 #include <exception>
 #include <limits>
+
+#include "fp_environment.hpp"
 
 namespace corvanis::parallel::detail {
 
@@ -23,7 +26,7 @@ struct Job {
 
     Job(std::size_t count, std::size_t grain, Invoke invoke, void* body) noexcept
         : count(count), grain(grain), chunks((count - 1) / grain + 1), invoke(invoke),
-          body(body) {}
+          body(body), environment(FloatingPointEnvironment::current()) {}
     Job(const Job&) = delete;
     Job& operator=(const Job&) = delete;
 
@@ -51,6 +54,8 @@ struct Job {
     const std::size_t chunks;
     const Invoke invoke;
     void* const body;
+    // The calling thread's, in which workers run the chunks.
+    const FloatingPointEnvironment environment;
 
     std::atomic<std::size_t> next_chunk{0};
     std::atomic<bool> failed{false};
@@ -60,6 +65,7 @@ struct Job {
     bool queued = false;      // in the pool's queue, open to workers
     Job* next_queued = nullptr;
     Failure first_failure;
+    int raised_by_helpers = 0;  // floating-point exceptions of the workers' chunks
     std::condition_variable helpers_done;
 };
 

@@ -4,12 +4,14 @@
 #include <signal.h>
 
 #include <atomic>
+#include <cfenv>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
 #include <thread>
 
 #include "thread_budget.hpp"
+#include "worker_settings.hpp"
 
 namespace corvanis::parallel {
 namespace {
@@ -103,6 +105,12 @@ void Pool::start_worker() {
         std::thread([this] {
             // Nothing may end a worker midway: the caller waits for its chunks.
             pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, nullptr);
+            // Not the CPUs, policy and nice value of the thread that happened
+            // to start it, but those the thread count was set with.
+            adopt_worker_settings();
+            // Nor its floating-point environment: chunks run in their
+            // caller's, and this one in between.
+            std::fesetenv(FE_DFL_ENV);
             work();
         }).detach();
     } catch (...) {
@@ -132,9 +140,16 @@ void Pool::work() {
         if (wake_next) {
             wake_.notify_one();
         }
-        detail::Failure failure = job->run_chunks();
+        detail::Failure failure;
+        int raised;
+        {
+            const detail::InEnvironment in_callers_environment(job->environment);
+            failure = job->run_chunks();
+            raised = in_callers_environment.raised();
+        }
         lock.lock();
         job->merge(std::move(failure));
+        job->raised_by_helpers |= raised;
         if (--job->helpers == 0) {
             // Under the lock: the job is gone once its caller wakes.
             job->helpers_done.notify_one();
@@ -210,6 +225,7 @@ void detail::run(Job& job) {
         own = job.run_chunks();
     }
     job.merge(std::move(own));
+    detail::raise_in_caller(job.raised_by_helpers);
     if (job.first_failure.exception) {
         std::rethrow_exception(job.first_failure.exception);
     }

@@ -7,14 +7,21 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cfenv>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <new>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <xmmintrin.h>
+#endif
 
 #if defined(__has_feature)
 #if __has_feature(thread_sanitizer)
@@ -161,6 +168,72 @@ TEST_F(ParallelFor, RethrowsTheEarliestFailingChunkAfterTheOthers) {
     }
 }
 
+// The settings of the floating-point environment a chunk sees: the rounding
+// mode and, on x86, MXCSR's flush-to-zero, denormals-are-zero and rounding bits.
+struct FpSettings {
+    int rounding = std::fegetround();
+#if defined(__SSE2__)
+    unsigned mxcsr_modes = _mm_getcsr() & 0xffc0;  // all but the exception flags
+#else
+    unsigned mxcsr_modes = 0;
+#endif
+    bool operator==(const FpSettings&) const = default;
+};
+
+// Every chunk runs in its caller's floating-point environment, whichever
+// thread runs it and whichever thread started the workers, and the
+// exceptions the workers' chunks raise reach the caller.
+TEST_F(ParallelFor, ChunksRunInTheCallersFloatingPointEnvironment) {
+    set_thread_count(3);
+    const auto call = [](std::vector<FpSettings>& seen, bool helpers_divide_by_zero) {
+        const auto caller = std::this_thread::get_id();
+        std::atomic<int> arrived{0};
+        std::atomic<int> met{0};
+        // Three chunks that meet: each on its own thread.
+        parallel_for(3, 1, [&](std::size_t begin, std::size_t) {
+            met += rendezvous(arrived, 3);
+            seen[begin] = FpSettings{};
+            if (helpers_divide_by_zero && std::this_thread::get_id() != caller) {
+                volatile double zero = 0.0;
+                volatile double infinite = 1.0 / zero;
+                (void)infinite;
+            }
+        });
+        return met.load() == 3;
+    };
+    // Workers started by a call made while rounding upward with flush-to-zero.
+    std::fesetround(FE_UPWARD);
+#if defined(__SSE2__)
+    const unsigned default_mxcsr = _mm_getcsr();
+    _mm_setcsr(default_mxcsr | 0x8040);
+#endif
+    for (const int mode : {FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO, FE_TONEAREST}) {
+        std::fesetround(mode);
+        std::feclearexcept(FE_ALL_EXCEPT);
+        std::vector<FpSettings> seen(3);
+        ASSERT_TRUE(call(seen, true));
+        const int raised = std::fetestexcept(FE_ALL_EXCEPT);
+        const FpSettings callers;
+        for (const FpSettings& chunk : seen) {
+            EXPECT_EQ(chunk.rounding, mode);
+            EXPECT_EQ(chunk.mxcsr_modes, callers.mxcsr_modes);
+        }
+        EXPECT_TRUE(raised & FE_DIVBYZERO) << "rounding mode " << mode;
+    }
+#if defined(__SSE2__)
+    _mm_setcsr(default_mxcsr);
+#endif
+    std::fesetround(FE_TONEAREST);
+    std::feclearexcept(FE_ALL_EXCEPT);
+    // Back in the default environment: the workers gave theirs back.
+    std::vector<FpSettings> seen(3);
+    ASSERT_TRUE(call(seen, false));
+    for (const FpSettings& chunk : seen) {
+        EXPECT_TRUE(chunk == FpSettings{});
+    }
+    EXPECT_EQ(std::fetestexcept(FE_DIVBYZERO), 0);
+}
+
 // The child of a process whose pool is busy (its lock possibly held by a
 // worker at the fork) starts its own workers and computes.
 TEST_F(ParallelFor, ForkedChildComputes) {
@@ -208,11 +281,14 @@ TEST(ThreadBudget, ParsesCounts) {
     const std::optional<std::size_t> invalid;
     EXPECT_EQ(parse_thread_count("4"), 4u);
     EXPECT_EQ(parse_thread_count(" 12\t"), 12u);
-    EXPECT_EQ(parse_thread_count("99999999999999999999999"), max_threads);
+    EXPECT_EQ(parse_thread_count("1024"), max_threads);
     EXPECT_EQ(parse_thread_count("4,2", true), 4u);
-    for (const char* text : {"0", "-2", "+2", "2.5", "", "  ", "four", "4,2"}) {
+    // Beyond max_threads a count is invalid, not cut to it.
+    for (const char* text : {"0", "-2", "+2", "2.5", "", "  ", "four", "4,2", "1025",
+                             "99999999999999999999999"}) {
         EXPECT_EQ(parse_thread_count(text), invalid) << '"' << text << '"';
     }
+    EXPECT_EQ(parse_thread_count("5000,2", true), invalid);
     EXPECT_EQ(parse_thread_count(",2", true), invalid);
 }
 
@@ -227,7 +303,8 @@ TEST_F(ParallelFor, ConfiguresFromEnvironment) {
         {nullptr, nullptr, 0, nullptr},          {"3", "1", 3, nullptr},
         {nullptr, "1", 1, nullptr},              {"", "2,1", 2, nullptr},
         {"many", "2", 2, "CORVANIS_NUM_THREADS"}, {"0", nullptr, 0, "CORVANIS_NUM_THREADS"},
-        {nullptr, "x", 0, "OMP_NUM_THREADS"},
+        {nullptr, "x", 0, "OMP_NUM_THREADS"},    {"5000", nullptr, 0, "CORVANIS_NUM_THREADS"},
+        {nullptr, "2000", 0, "OMP_NUM_THREADS"},
     };
     for (const Case& c : cases) {
         for (auto [name, value] : {std::pair{"CORVANIS_NUM_THREADS", c.corvanis},
@@ -235,13 +312,98 @@ TEST_F(ParallelFor, ConfiguresFromEnvironment) {
             value ? setenv(name, value, 1) : unsetenv(name);
         }
         const ThreadConfiguration configuration = configure_threads_from_environment();
-        const std::size_t expected = c.threads != 0 ? c.threads : available_cpus();
+        const std::size_t expected = c.threads != 0 ? c.threads : default_thread_count();
         EXPECT_EQ(configuration.threads, expected);
         EXPECT_EQ(thread_count(), expected);
         EXPECT_STREQ(configuration.ignored_variable, c.ignored);
     }
     unsetenv("CORVANIS_NUM_THREADS");
     unsetenv("OMP_NUM_THREADS");
+}
+
+// A fake /proc/self and cgroup file systems under a temporary directory.
+class FakeCgroups {
+public:
+    FakeCgroups() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "corvanis-cgroup-XXXXXX").string();
+        root_ = mkdtemp(pattern.data());
+        std::filesystem::create_directories(root_ / "proc/self");
+    }
+    ~FakeCgroups() { std::filesystem::remove_all(root_); }
+    FakeCgroups(const FakeCgroups&) = delete;
+    FakeCgroups& operator=(const FakeCgroups&) = delete;
+
+    // Writes `text` to the file at `relative` (directories made as needed).
+    void write(const std::string& relative, const std::string& text) const {
+        const std::filesystem::path path = root_ / relative;
+        std::filesystem::create_directories(path.parent_path());
+        std::ofstream(path) << text;
+    }
+    std::string path(const std::string& relative = "") const { return (root_ / relative).string(); }
+    std::optional<std::size_t> limit() const { return cgroup_cpu_limit(path("proc/self")); }
+
+private:
+    std::filesystem::path root_;
+};
+
+TEST(ThreadBudget, CgroupV2QuotaRoundedUpOverTheHierarchy) {
+    const FakeCgroups fake;
+    fake.write("proc/self/cgroup", "0::/a/b\n");
+    fake.write("proc/self/mountinfo",
+               "22 1 0:20 / /proc rw - proc proc rw\n"
+               "30 22 0:26 / " + fake.path("sys/fs/cgroup") +
+                   " rw,nosuid,nodev,noexec,relatime shared:9 - cgroup2 cgroup2 rw,nsdelegate\n");
+    EXPECT_EQ(fake.limit(), std::nullopt);  // no cpu.max anywhere
+    fake.write("sys/fs/cgroup/a/b/cpu.max", "max 100000\n");
+    EXPECT_EQ(fake.limit(), std::nullopt);
+    fake.write("sys/fs/cgroup/a/b/cpu.max", "250000 100000\n");
+    EXPECT_EQ(fake.limit(), 3u);  // 2.5 CPUs
+    fake.write("sys/fs/cgroup/a/cpu.max", "150000 100000\n");
+    EXPECT_EQ(fake.limit(), 2u);  // the parent's is smaller
+    fake.write("sys/fs/cgroup/a/cpu.max", "5000 100000\n");
+    EXPECT_EQ(fake.limit(), 1u);
+}
+
+TEST(ThreadBudget, CgroupV1QuotaOfTheCpuController) {
+    const FakeCgroups fake;
+    // A container's view: its cgroup is the root of the mounted hierarchy, the
+    // mount point's name holds a blank.
+    fake.write("proc/self/cgroup", "5:memory:/docker/x\n4:cpu,cpuacct:/docker/x\n0::/\n");
+    fake.write("proc/self/mountinfo",
+               "40 30 0:35 /docker/x " + fake.path("cg\\040v1/cpu,cpuacct") +
+                   " rw,nosuid - cgroup cgroup rw,cpu,cpuacct\n"
+               "41 30 0:36 /docker/x " + fake.path("cg\\040v1/memory") +
+                   " rw,nosuid - cgroup cgroup rw,memory\n");
+    fake.write("cg v1/cpu,cpuacct/cpu.cfs_period_us", "100000\n");
+    fake.write("cg v1/cpu,cpuacct/cpu.cfs_quota_us", "-1\n");
+    EXPECT_EQ(fake.limit(), std::nullopt);
+    fake.write("cg v1/cpu,cpuacct/cpu.cfs_quota_us", "50000\n");
+    EXPECT_EQ(fake.limit(), 1u);  // half a CPU
+    fake.write("cg v1/cpu,cpuacct/cpu.cfs_quota_us", "400000\n");
+    EXPECT_EQ(fake.limit(), 4u);
+    // A quota on the memory hierarchy's files means nothing.
+    fake.write("cg v1/memory/cpu.cfs_quota_us", "100000\n");
+    fake.write("cg v1/memory/cpu.cfs_period_us", "100000\n");
+    EXPECT_EQ(fake.limit(), 4u);
+}
+
+TEST(ThreadBudget, CgroupHybridAndMissing) {
+    const FakeCgroups fake;
+    EXPECT_EQ(fake.limit(), std::nullopt);  // no /proc files at all
+    // v1's cpu controller beside a v2 hierarchy without it: the smaller quota.
+    fake.write("proc/self/cgroup", "1:cpu:/job\n0::/job\n");
+    fake.write("proc/self/mountinfo",
+               "32 31 0:29 / " + fake.path("cg/cpu") + " rw - cgroup cgroup rw,cpu\n"
+               "41 31 0:38 / " + fake.path("cg/unified") + " rw - cgroup2 cgroup2 rw\n");
+    EXPECT_EQ(fake.limit(), std::nullopt);
+    fake.write("cg/cpu/job/cpu.cfs_quota_us", "300000\n");
+    fake.write("cg/cpu/job/cpu.cfs_period_us", "100000\n");
+    EXPECT_EQ(fake.limit(), 3u);
+    fake.write("cg/unified/job/cpu.max", "120000 100000\n");
+    EXPECT_EQ(fake.limit(), 2u);
+    // The default count honours the machine's own quota, if any.
+    const auto own = cgroup_cpu_limit();
+    EXPECT_EQ(default_thread_count(), std::min(available_cpus(), own.value_or(available_cpus())));
 }
 
 }  // namespace

@@ -58,11 +58,13 @@ def test_split_calls_give_the_serial_bits():
         assert json.loads(run_child(SPLIT_CALLS, threads).stdout) == serial
 
 
-# One ring and three separations that each fail with a different message.
-R, RE, RSTAR = 852.1194878135315, 1.0, 0.0012914185427932185
-FAILING = {"ellipk: m must be less than 1.": 852.1194778075304,
-           "ellippi: m must be less than 1.": 852.1194778125315,
-           "ellippi: n must be less than 1.": 852.1194978595405}
+# One ring and three separations that each fail with a different message: at
+# negative separations (outside the model's domain), the mirror image of rings
+# whose closed form rounds m or n to 1, and which the expansion takes there.
+R, RE, RSTAR = -852.1194878135315, 1.0, 0.0012914185427932185
+FAILING = {"ellipk: m must be less than 1.": -852.1194778075304,
+           "ellippi: m must be less than 1.": -852.1194778125315,
+           "ellippi: n must be less than 1.": -852.1194978595405}
 
 
 @pytest.mark.isolated
@@ -72,7 +74,7 @@ def test_first_failing_separation_wins(order):
     # is the call's, as serially.
     code = textwrap.dedent(f"""
         import corvanis
-        l = [2.0 + 0.001 * i for i in range(6000)]
+        l = [-2.0 - 0.001 * i for i in range(6000)]
         for position, l_fail in zip((3000, 4000, 5500), {[FAILING[m] for m in order]!r}):
             l[position] = l_fail
         try:
@@ -108,9 +110,24 @@ def test_thread_count_from_the_environment(env, threads):
 
 
 @pytest.mark.isolated
-def test_invalid_thread_count_is_ignored_with_a_warning():
-    done = run_child(COUNT_THREADS, None, CORVANIS_NUM_THREADS="many")
-    assert "CORVANIS_NUM_THREADS is not a positive whole number" in done.stderr
+@pytest.mark.skipif(not os.path.isdir("/proc/self/task"), reason="needs /proc")
+@pytest.mark.parametrize("value", ["many", "0", "1025", "5000"])
+def test_invalid_thread_count_is_ignored_with_a_warning(value):
+    # A count above 1024 too: it would start a worker per count, whatever the
+    # machine. The calls use the default, as without the variable.
+    default = int(run_child(COUNT_THREADS, None).stdout)
+    done = run_child(COUNT_THREADS, None, CORVANIS_NUM_THREADS=value)
+    noun = "thread" if default == 1 else "threads"
+    assert (f"CORVANIS_NUM_THREADS is not a whole number from 1 to 1024 and is ignored; "
+            f"calls use {default} {noun}\n") in done.stderr
+    assert int(done.stdout) == default
+
+
+@pytest.mark.isolated
+def test_warning_counts_one_thread_in_the_singular():
+    done = run_child(COUNT_THREADS, None, CORVANIS_NUM_THREADS="many", OMP_NUM_THREADS="1")
+    assert ("CORVANIS_NUM_THREADS is not a whole number from 1 to 1024 and is ignored; "
+            "calls use 1 thread\n") in done.stderr
 
 
 FORK = """
@@ -142,3 +159,86 @@ def test_unequal_tables_panic_on_the_calling_thread(panic_exception):
     # Long enough to be split: the lengths are checked before any chunk runs.
     with pytest.raises(panic_exception, match="left: 2\n right: 1"):
         corvanis.integrated_flux_map_heyrovsky_magnification([0.5] * 50, 1.0, 0.1, [0, 1], [1])
+
+
+WORKER_SETTINGS = """
+import json, os, time
+import corvanis                     # the thread count is set here, from this mask
+mask = sorted(os.sched_getaffinity(0))
+nice = os.getpriority(os.PRIO_PROCESS, 0)
+# The main thread then pins itself to one CPU, lowers its priority and turns
+# to batch scheduling, before the first call that starts the workers.
+os.sched_setaffinity(0, {mask[0]})
+os.nice(5)
+os.sched_setscheduler(0, os.SCHED_BATCH, os.sched_param(0))
+corvanis.integrated_heyrovsky_magnification([0.1 * i for i in range(40)], 1.0, 0.1)
+
+def cpus(text):
+    out = []
+    for part in text.split(","):
+        first, _, last = part.partition("-")
+        out += range(int(first), int(last or first) + 1)
+    return out
+
+def workers():
+    seen = []
+    for tid in os.listdir("/proc/self/task"):
+        if int(tid) == os.getpid():
+            continue
+        with open(f"/proc/self/task/{tid}/status") as f:
+            allowed = [line.split()[1] for line in f if line.startswith("Cpus_allowed_list")][0]
+        with open(f"/proc/self/task/{tid}/stat") as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        seen.append({"cpus": cpus(allowed), "nice": int(fields[16]), "policy": int(fields[38])})
+    return seen
+
+# A worker takes its settings first thing when it runs, which may be after
+# the call that started it has returned.
+deadline = time.monotonic() + 20
+while (any(w["cpus"] != mask or (os.geteuid() == 0 and w["nice"] != nice) for w in workers())
+       and time.monotonic() < deadline):
+    time.sleep(0.01)
+print(json.dumps({"mask": mask, "nice": nice, "workers": workers()}))
+"""
+
+
+@pytest.mark.isolated
+@pytest.mark.skipif(not (os.path.isdir("/proc/self/task") and hasattr(os, "sched_setaffinity")
+                         and hasattr(os, "SCHED_BATCH")), reason="needs Linux")
+@pytest.mark.skipif(hasattr(os, "sched_getaffinity") and len(os.sched_getaffinity(0)) < 2,
+                    reason="needs two CPUs")
+def test_workers_take_the_settings_the_thread_count_was_set_with():
+    # Not those of the thread whose call started them.
+    seen = json.loads(run_child(WORKER_SETTINGS, 3).stdout)
+    assert len(seen["workers"]) == 2
+    for worker in seen["workers"]:
+        assert worker["cpus"] == seen["mask"]
+        assert worker["policy"] == os.SCHED_OTHER
+        if os.geteuid() == 0:  # lowering a nice value takes the privilege
+            assert worker["nice"] == seen["nice"]
+
+
+PEAK_MEMORY = """
+import resource
+import numpy as np
+import corvanis
+bl = np.linspace(0.0, 1.0, 2_000_000)             # a 31 MiB table
+bf = 1 - 0.6 * (1 - np.sqrt(1 - bl * bl))
+l = np.linspace(0.0, 3.0, 100_000)
+# A first, short call converts the table once: what follows is the call's own.
+corvanis.integrated_flux_map_witt_mao_magnification(l[:2], 1.0, 0.05, bl, bf)
+before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+corvanis.integrated_flux_map_witt_mao_magnification(l, 1.0, 0.05, bl, bf)
+print((resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before) / 1024)
+"""
+
+
+@pytest.mark.isolated
+@pytest.mark.skipif(sys.platform != "linux", reason="ru_maxrss in KiB")
+def test_chunks_share_the_callers_table():
+    pytest.importorskip("numpy")
+    # The result list is about 3 MiB; a copy of the table per chunk would add
+    # 31 MiB for each thread computing at once.
+    serial = float(run_child(PEAK_MEMORY, 1).stdout)
+    parallel = float(run_child(PEAK_MEMORY, 4).stdout)
+    assert parallel < serial + 8, (serial, parallel)

@@ -18,7 +18,10 @@ inline void ellipe_lanes(V m, EllipResult* out) noexcept {
     constexpr int N = simd::lanes<V>;
     const V x = 1.0 - m;
     const simd::Mask<V> fast = (m > 0.0) & (m < 1.0);
-    V log_x = x;
+    // Lanes on the scalar path carry a harmless argument through the
+    // polynomials, which would otherwise overflow or form ∞ − ∞ for them.
+    const V x_fast = simd::select(fast, x, simd::broadcast<V>(0.5));
+    V log_x = x_fast;
     for (int i = 0; i < N; ++i) {
         if (fast[i]) {
             log_x[i] = std::log(x[i]);
@@ -27,7 +30,8 @@ inline void ellipe_lanes(V m, EllipResult* out) noexcept {
         }
     }
     if (!simd::any(fast)) return;
-    const V e = horner_lanes(detail::E_TABLE_P, x) - (x * horner_lanes(detail::E_TABLE_Q, x)) * log_x;
+    const V e = horner_lanes(detail::E_TABLE_P, x_fast) -
+                (x_fast * horner_lanes(detail::E_TABLE_Q, x_fast)) * log_x;
     for (int i = 0; i < N; ++i) {
         if (fast[i]) out[i] = e[i];
     }

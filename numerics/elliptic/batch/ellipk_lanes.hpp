@@ -20,7 +20,10 @@ inline void ellipk_lanes(V m, EllipResult* out) noexcept {
     constexpr double EPSILON = 2.220446049250313e-16;  // 2^-52
     const V x = 1.0 - m;
     const simd::Mask<V> fast = (m > 0.0) & (m < 1.0) & (x >= EPSILON);
-    V log_x = x;
+    // Lanes on the scalar path carry a harmless argument through the
+    // polynomials, which would otherwise overflow or form ∞ − ∞ for them.
+    const V x_fast = simd::select(fast, x, simd::broadcast<V>(0.5));
+    V log_x = x_fast;
     for (int i = 0; i < N; ++i) {
         if (fast[i]) {
             log_x[i] = std::log(x[i]);
@@ -29,7 +32,7 @@ inline void ellipk_lanes(V m, EllipResult* out) noexcept {
         }
     }
     if (!simd::any(fast)) return;
-    const V k = horner_lanes(detail::K_TABLE_P, x) - log_x * horner_lanes(detail::K_TABLE_Q, x);
+    const V k = horner_lanes(detail::K_TABLE_P, x_fast) - log_x * horner_lanes(detail::K_TABLE_Q, x_fast);
     for (int i = 0; i < N; ++i) {
         if (fast[i]) out[i] = k[i];
     }

@@ -39,6 +39,7 @@ inline V elliprj_duplication_lanes(V x, V y, V z, V p, const char** error) noexc
                                                   simd::fabs(A0 - z)),
                                  simd::fabs(A0 - p));
 
+    const V one = simd::broadcast<V>(1.0);
     V xn = x, yn = y, zn = z, pn = p, A = A0;
     V f = simd::broadcast<V>(1.0);
     V s = simd::broadcast<V>(0.0);
@@ -50,10 +51,12 @@ inline V elliprj_duplication_lanes(V x, V y, V z, V p, const char** error) noexc
         const V D = (rz + rp) * ((rx + rp) * (ry + rp));
         const V E = delta / (D * D);
 
+        // Lanes that take another R_C form, or none, carry 1 through the
+        // square root and the quotient, which would be invalid for E ≤ 0.
         const simd::Mask<V> positive = active & (E > 0.0);
-        const V root_E = simd::sqrt(E);
+        const V root_E = simd::sqrt(simd::select(positive, E, one));
         V atan_root_E = root_E;
-        V R_other = E;
+        V R_other = simd::broadcast<V>(0.0);
         for (int i = 0; i < N; ++i) {
             if (!active[i]) continue;
             if (positive[i]) {
@@ -82,23 +85,31 @@ inline V elliprj_duplication_lanes(V x, V y, V z, V p, const char** error) noexc
         A = simd::select(active, (A + lambda) * 0.25, A);
         f = simd::select(active, f * 0.25, f);
         active = active & ~(A > f * Q);
-        // A stopped lane's arguments go on changing, unused: only A, f and s
-        // reach the result.
-        xn = (xn + lambda) * 0.25;
-        yn = (yn + lambda) * 0.25;
-        zn = (zn + lambda) * 0.25;
-        pn = (pn + lambda) * 0.25;
-        delta = delta * 0.015625;  // δ/64
+        // Only A, f and s of a stopped lane reach the result. Its arguments
+        // become 1, 1, 1, 1 with δ = 0, which each further step maps to
+        // themselves (λ = 3, E = 0): no operation the scalar loop does not
+        // make raises a floating-point exception for it.
+        const V lambda_on = simd::select(active, lambda, simd::broadcast<V>(3.0));
+        xn = (simd::select(active, xn, one) + lambda_on) * 0.25;
+        yn = (simd::select(active, yn, one) + lambda_on) * 0.25;
+        zn = (simd::select(active, zn, one) + lambda_on) * 0.25;
+        pn = (simd::select(active, pn, one) + lambda_on) * 0.25;
+        delta = simd::select(active, delta, simd::broadcast<V>(0.0)) * 0.015625;  // δ/64
     }
     for (int i = 0; i < N; ++i) {
         if (active[i]) error[i] = "elliprj: Fail to converge";
     }
 
+    // A failed lane finishes on harmless values (X = Y = Z = 0), unused.
+    simd::Mask<V> ok = active;
     V A_pow = A;
     for (int i = 0; i < N; ++i) {
+        ok[i] = error[i] ? 0 : -1;
         if (!error[i]) A_pow[i] = std::pow(A[i], -1.5);
     }
-    return detail::rj_finish(x, y, z, A0, A, f, A_pow, s);
+    const auto kept = [&ok, one](V v) { return simd::select(ok, v, one); };
+    return detail::rj_finish(kept(x), kept(y), kept(z), kept(A0), kept(A), kept(f), kept(A_pow),
+                             simd::select(ok, s, simd::broadcast<V>(0.0)));
 }
 
 }  // namespace ellip::carlson::batch
