@@ -194,8 +194,11 @@ PyMethodDef methods[] = {
 int exec_module(PyObject*) {
     const auto configuration = corvanis::parallel::configure_threads_from_environment();
     if (configuration.ignored_variable != nullptr &&
-        PyErr_WarnFormat(PyExc_RuntimeWarning, 1, "ignoring invalid %s; calls use %zu threads",
-                         configuration.ignored_variable, configuration.threads) != 0) {
+        PyErr_WarnFormat(PyExc_RuntimeWarning, 1,
+                         "corvanis_fspl: %s is not a whole number from 1 to %zu and is ignored; "
+                         "calls use %zu %s",
+                         configuration.ignored_variable, corvanis::parallel::max_threads,
+                         configuration.threads, configuration.threads == 1 ? "thread" : "threads") != 0) {
         return -1;
     }
     return 0;

@@ -177,3 +177,12 @@ def test_the_gil_is_released_while_computing():
     worker.join()
     # Holding the GIL, the call would leave this thread no turn until it ended.
     assert spins > 100_000
+
+
+@pytest.mark.parametrize("value", ["many", "0", "5000"])
+def test_invalid_thread_count_is_ignored_with_a_warning(value):
+    code = "import corvanis_fspl._core as c; print(c.thread_count())"
+    env = dict(os.environ, CORVANIS_NUM_THREADS=value, PYTHONWARNINGS="always")
+    out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, check=True)
+    assert "CORVANIS_NUM_THREADS is not a whole number from 1 to 1024 and is ignored" in out.stderr
+    assert int(out.stdout) >= 1
