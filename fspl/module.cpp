@@ -4,6 +4,8 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <exception>
 #include <new>
@@ -44,9 +46,24 @@ bool get_buffer(PyObject* object, Buffer& buffer, bool writable, const char* nam
 // as much. The split over threads is sized from their sum.
 constexpr double near_epoch_ns = 3000.0;
 constexpr double far_epoch_ns = 100.0;
+// Work per chunk of epochs.
+constexpr double chunk_ns = 100'000.0;
 
 // Both entry points: the laws' magnifications into out[law, epoch], or (per
 // basis) N_j, dN_j/du and dN_j/drho into out[quantity, basis, epoch].
+// Epochs per chunk: the pool's grain, made longer so that each chunk's
+// workspace (allocated per chunk) costs little beside its work, but short
+// enough for eight chunks per thread, which keeps the threads' loads even
+// when the costly epochs near the source come together.
+std::size_t chunk_length(std::size_t count, double epoch_ns) {
+    namespace parallel = corvanis::parallel;
+    const std::size_t grain = parallel::split_grain(count, epoch_ns);
+    if (grain >= count) return count;
+    const auto floor = static_cast<std::size_t>(std::ceil(chunk_ns / epoch_ns));
+    const std::size_t balanced = count / (32 * parallel::thread_count()) + 1;
+    return std::max(grain, std::min(floor, balanced));
+}
+
 PyObject* compute(PyObject* const* args, Py_ssize_t nargs, bool derivatives) {
     constexpr Py_ssize_t expected = 14;
     if (nargs != expected) {
@@ -131,7 +148,7 @@ PyObject* compute(PyObject* const* args, Py_ssize_t nargs, bool derivatives) {
         }
         const double epoch_ns = (count > 0 ? work_ns / static_cast<double>(count) : 0.0) * (derivatives ? 2.0 : 1.0);
         corvanis::parallel::parallel_for(
-            count, corvanis::parallel::split_grain(count, epoch_ns),
+            count, chunk_length(count, epoch_ns),
             [&](std::size_t begin, std::size_t end) {
                 fspl::Workspace ws;
                 const std::size_t rows = derivatives ? 3 * laws : laws;

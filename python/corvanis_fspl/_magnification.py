@@ -176,10 +176,15 @@ def magnification(u: npt.ArrayLike, rho: npt.ArrayLike,
         bad = u_arr < 0
         if bad.any():
             raise _first_bad("u", u_arr, bad, "non-negative")
+    return _compute(call, u_flat, rho_flat, shape, gradient)
+
+
+def _compute(call: "_Call", u: np.ndarray, rho: np.ndarray, shape: Tuple[int, ...], gradient: bool) -> Any:
+    """The core's results for checked, contiguous u and rho (rho of size 1 or u's)."""
     if gradient:
-        return _gradient(call, u_flat, rho_flat, shape)
-    out = np.empty((call.laws, u_flat.size))
-    _core.magnification(u_flat, rho_flat, *call.arrays, out)
+        return _gradient(call, u, rho, shape)
+    out = np.empty((call.laws, u.size))
+    _core.magnification(u, rho, *call.arrays, out)
     out = out.reshape((call.laws,) + shape)
     result = out if call.many else out[0]
     return result[()] if result.ndim == 0 else result
@@ -266,7 +271,7 @@ def light_curve(t: npt.ArrayLike, t0: float, u0: float, tE: float, rho: float,
     tE : float
         Einstein radius crossing time; positive.
     rho : float
-        Source radius in Einstein radii; positive.
+        Source radius in Einstein radii; positive and finite.
     law : Law or sequence of Law, optional
         Limb-darkening law, or one per band.
     rtol : float, optional
@@ -301,11 +306,23 @@ def light_curve(t: npt.ArrayLike, t0: float, u0: float, tE: float, rho: float,
             raise ValueError(f"{name} must be finite; got {float(value)!r}")
     if not (np.isfinite(tE) and tE > 0):
         raise ValueError(f"tE must be positive and finite; got {float(tE)!r}")
-    tau = (np.asarray(t, dtype=float) - t0) / tE
-    u = np.hypot(u0, tau)
+    rho = float(rho)
+    if not 0.0 < rho < np.inf:
+        raise ValueError(f"rho must be positive and finite; got {rho!r}")
+    call = _prepare(law, rtol, gradient)
+    tau = np.array(t, dtype=float)  # a copy, worked on in place
+    tau -= t0
+    tau /= tE
+    # sqrt(u0^2 + tau^2), never negative: no further check. (np.hypot's care
+    # with overflow costs ten times more; the squares overflow only past
+    # 1e154 Einstein radii.)
+    u = np.multiply(tau, tau)
+    u += u0 * u0
+    np.sqrt(u, out=u)
+    rho_one = np.array([rho])
     if not gradient:
-        return magnification(u, rho, law, rtol=rtol)
-    g = magnification(u, rho, law, rtol=rtol, gradient=True)
+        return _compute(call, u.reshape(-1), rho_one, u.shape, False)
+    g = _compute(call, u.reshape(-1), rho_one, u.shape, True)
     # du/dt0, du/du0, du/dtE; at u = 0 dA/du vanishes and so do they.
     safe = np.where(u > 0, u, 1.0)
     du_dt0 = np.where(u > 0, -tau / (tE * safe), 0.0)
