@@ -49,8 +49,6 @@ constexpr double far_epoch_ns = 100.0;
 // Work per chunk of epochs.
 constexpr double chunk_ns = 100'000.0;
 
-// Both entry points: the laws' magnifications into out[law, epoch], or (per
-// basis) N_j, dN_j/du and dN_j/drho into out[quantity, basis, epoch].
 // Epochs per chunk: the pool's grain, made longer so that each chunk's
 // workspace (allocated per chunk) costs little beside its work, but short
 // enough for eight chunks per thread, which keeps the threads' loads even
@@ -64,8 +62,22 @@ std::size_t chunk_length(std::size_t count, double epoch_ns) {
     return std::max(grain, std::min(floor, balanced));
 }
 
-PyObject* compute(PyObject* const* args, Py_ssize_t nargs, bool derivatives) {
-    constexpr Py_ssize_t expected = 14;
+// A rectilinear trajectory: u = sqrt(u0^2 + ((t - t0)/tE)^2), formed per
+// epoch inside the parallel loop.
+struct Trajectory {
+    double t0, u0, tE;
+    double u(double t) const noexcept {
+        const double tau = (t - t0) / tE;
+        return std::sqrt(u0 * u0 + tau * tau);
+    }
+};
+
+// The entry points: each row's magnification into out[row, epoch], or with
+// derivatives each row's flux-weighted sum and its derivatives in u and rho
+// into out[quantity, row, epoch]. The first argument holds u, or with a
+// trajectory (three more arguments: t0, u0, tE) the times.
+PyObject* compute(PyObject* const* args, Py_ssize_t nargs, bool derivatives, bool trajectory = false) {
+    const Py_ssize_t expected = trajectory ? 17 : 14;
     if (nargs != expected) {
         PyErr_Format(PyExc_TypeError, "takes %zd arguments (%zd given)", expected, nargs);
         return nullptr;
@@ -81,6 +93,11 @@ PyObject* compute(PyObject* const* args, Py_ssize_t nargs, bool derivatives) {
     const Py_ssize_t checked_rows = PyLong_AsSsize_t(args[12]);
     if (checked_rows == -1 && PyErr_Occurred()) return nullptr;
     if (!get_buffer(args[13], out, true, "out")) return nullptr;
+    Trajectory path{0.0, 0.0, 1.0};
+    if (trajectory) {
+        path = {PyFloat_AsDouble(args[14]), PyFloat_AsDouble(args[15]), PyFloat_AsDouble(args[16])};
+        if (PyErr_Occurred()) return nullptr;
+    }
     const Py_ssize_t n = u.count<double>();
     const Py_ssize_t nb = kinds.count<std::int64_t>();
     const Py_ssize_t nw = weights.count<double>();
@@ -142,11 +159,14 @@ PyObject* compute(PyObject* const* args, Py_ssize_t nargs, bool derivatives) {
         const std::size_t rho_step = rho.count<double>() == 1 ? 0 : 1;  // one radius for all
         double* pout = static_cast<double*>(out.view.buf);
         const auto count = static_cast<std::size_t>(n);
+        auto separation = [&](std::size_t i) { return trajectory ? path.u(pu[i]) : pu[i]; };
+        // The work, estimated from every fourth epoch.
         double work_ns = 0.0;
-        for (std::size_t i = 0; i < count; ++i) {
-            work_ns += pu[i] < fspl::far_field_start * prho[i * rho_step] ? near_epoch_ns : far_epoch_ns;
+        std::size_t sampled = 0;
+        for (std::size_t i = 0; i < count; i += 4, ++sampled) {
+            work_ns += separation(i) < fspl::far_field_start * prho[i * rho_step] ? near_epoch_ns : far_epoch_ns;
         }
-        const double epoch_ns = (count > 0 ? work_ns / static_cast<double>(count) : 0.0) * (derivatives ? 2.0 : 1.0);
+        const double epoch_ns = (sampled > 0 ? work_ns / static_cast<double>(sampled) : 0.0) * (derivatives ? 2.0 : 1.0);
         corvanis::parallel::parallel_for(
             count, chunk_length(count, epoch_ns),
             [&](std::size_t begin, std::size_t end) {
@@ -154,10 +174,11 @@ PyObject* compute(PyObject* const* args, Py_ssize_t nargs, bool derivatives) {
                 const std::size_t rows = derivatives ? 3 * laws : laws;
                 std::vector<double> row(rows);
                 for (std::size_t i = begin; i < end; ++i) {
+                    const double ui = separation(i);
                     if (derivatives) {
-                        fspl::magnification_and_derivatives(pu[i], prho[i * rho_step], set, rtol, ws, row.data());
+                        fspl::magnification_and_derivatives(ui, prho[i * rho_step], set, rtol, ws, row.data());
                     } else {
-                        fspl::magnification(pu[i], prho[i * rho_step], set, rtol, ws, row.data());
+                        fspl::magnification(ui, prho[i * rho_step], set, rtol, ws, row.data());
                     }
                     for (std::size_t r = 0; r < rows; ++r) pout[r * count + i] = row[r];
                 }
@@ -188,6 +209,10 @@ PyObject* magnification_and_derivatives(PyObject*, PyObject* const* args, Py_ssi
     return compute(args, nargs, true);
 }
 
+PyObject* light_curve(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    return compute(args, nargs, false, true);
+}
+
 PyObject* thread_count(PyObject*, PyObject*) {
     return PyLong_FromSize_t(corvanis::parallel::thread_count());
 }
@@ -204,6 +229,10 @@ PyMethodDef methods[] = {
      "slopes, weights, rtol, checked_rows, out)\n--\n\n"
      "Each row's flux-weighted sum and its derivatives in u and rho into out[quantity, row, epoch]; "
      "the first checked_rows rows set the accuracy."},
+    {"light_curve", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&light_curve)), METH_FASTCALL,
+     "light_curve(t, rho, kinds, exponents, fluxes, moments, offsets, breaks, values, slopes, weights, "
+     "rtol, checked_rows, out, t0, u0, tE)\n--\n\n"
+     "magnification() along u = sqrt(u0^2 + ((t - t0)/tE)^2), formed per epoch."},
     {"thread_count", thread_count, METH_NOARGS, "Threads a call may use."},
     {nullptr, nullptr, 0, nullptr},
 };

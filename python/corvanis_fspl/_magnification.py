@@ -310,18 +310,17 @@ def light_curve(t: npt.ArrayLike, t0: float, u0: float, tE: float, rho: float,
     if not 0.0 < rho < np.inf:
         raise ValueError(f"rho must be positive and finite; got {rho!r}")
     call = _prepare(law, rtol, gradient)
-    tau = np.array(t, dtype=float)  # a copy, worked on in place
-    tau -= t0
-    tau /= tE
-    # sqrt(u0^2 + tau^2), never negative: no further check. (np.hypot's care
-    # with overflow costs ten times more; the squares overflow only past
-    # 1e154 Einstein radii.)
-    u = np.multiply(tau, tau)
-    u += u0 * u0
-    np.sqrt(u, out=u)
     rho_one = np.array([rho])
     if not gradient:
-        return _compute(call, u.reshape(-1), rho_one, u.shape, False)
+        # The core forms u = sqrt(u0^2 + ((t - t0)/tE)^2) epoch by epoch.
+        times = np.ascontiguousarray(t, dtype=float)
+        out = np.empty((call.laws, times.size))
+        _core.light_curve(times.reshape(-1), rho_one, *call.arrays, out, float(t0), float(u0), float(tE))
+        out = out.reshape((call.laws,) + times.shape)
+        result = out if call.many else out[0]
+        return result[()] if result.ndim == 0 else result
+    tau = (np.asarray(t, dtype=float) - t0) / tE
+    u = np.sqrt(u0 * u0 + tau * tau)
     g = _compute(call, u.reshape(-1), rho_one, u.shape, True)
     # du/dt0, du/du0, du/dtE; at u = 0 dA/du vanishes and so do they.
     safe = np.where(u > 0, u, 1.0)

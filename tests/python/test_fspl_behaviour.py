@@ -186,3 +186,13 @@ def test_invalid_thread_count_is_ignored_with_a_warning(value):
     out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, check=True)
     assert "CORVANIS_NUM_THREADS is not a whole number from 1 to 1024 and is ignored" in out.stderr
     assert int(out.stdout) >= 1
+
+
+def test_light_curve_is_the_magnification_along_the_trajectory():
+    t = np.array([[-30.0, -0.2, 0.0], [0.05, np.nan, np.inf]])
+    law = [fs.Linear(0.6), fs.Quadratic(0.4, 0.25)]
+    tau = (t - 0.01) / 20.0
+    expected = fs.magnification(np.sqrt(0.004 * 0.004 + tau * tau), 0.01, law, rtol=1e-9)
+    got = fs.light_curve(t, 0.01, 0.004, 20.0, 0.01, law, rtol=1e-9)
+    np.testing.assert_array_equal(got, expected)
+    assert got.shape == (2, 2, 3)
