@@ -105,7 +105,8 @@ PyObject* compute(PyObject* const* args, Py_ssize_t nargs, bool derivatives, boo
         offsets.count<std::int64_t>() != nb + 1 || nb == 0 || nw <= 0 || nw % nb != 0 ||
         moments.count<double>() % nb != 0 || values.count<double>() != breaks.count<double>() ||
         slopes.count<double>() != breaks.count<double>() ||
-        checked_rows < 1 || checked_rows > nw / nb || out.count<double>() != (derivatives ? 3 : 1) * (nw / nb) * n) {
+        checked_rows < 1 || checked_rows > nw / nb ||
+        out.count<double>() != (derivatives ? (trajectory ? 5 : 3) : 1) * (nw / nb) * n) {
         PyErr_SetString(PyExc_ValueError, "inconsistent array sizes");
         return nullptr;
     }
@@ -175,12 +176,29 @@ PyObject* compute(PyObject* const* args, Py_ssize_t nargs, bool derivatives, boo
                 std::vector<double> row(rows);
                 for (std::size_t i = begin; i < end; ++i) {
                     const double ui = separation(i);
-                    if (derivatives) {
-                        fspl::magnification_and_derivatives(ui, prho[i * rho_step], set, rtol, ws, row.data());
-                    } else {
+                    if (!derivatives) {
                         fspl::magnification(ui, prho[i * rho_step], set, rtol, ws, row.data());
+                        for (std::size_t r = 0; r < rows; ++r) pout[r * count + i] = row[r];
+                        continue;
                     }
-                    for (std::size_t r = 0; r < rows; ++r) pout[r * count + i] = row[r];
+                    fspl::magnification_and_derivatives(ui, prho[i * rho_step], set, rtol, ws, row.data());
+                    if (!trajectory) {
+                        for (std::size_t r = 0; r < rows; ++r) pout[r * count + i] = row[r];
+                        continue;
+                    }
+                    // d/dt0, d/du0, d/dtE through u: -tau/(tE u), u0/u, -tau^2/(tE u);
+                    // at u = 0, where dA/du vanishes, all three are 0.
+                    const double tau = (pu[i] - path.t0) / path.tE;
+                    const double du[3] = {ui > 0 ? -tau / (path.tE * ui) : 0.0, ui > 0 ? path.u0 / ui : 0.0,
+                                          ui > 0 ? -tau * tau / (path.tE * ui) : 0.0};
+                    for (std::size_t r = 0; r < laws; ++r) {
+                        pout[r * count + i] = row[r];
+                        const double dA_du = row[laws + r];
+                        for (std::size_t p = 0; p < 3; ++p) {
+                            pout[((1 + p) * laws + r) * count + i] = ui > 0 ? dA_du * du[p] : 0.0;
+                        }
+                        pout[(4 * laws + r) * count + i] = row[2 * laws + r];
+                    }
                 }
             });
     } catch (const std::bad_alloc&) {
@@ -213,6 +231,10 @@ PyObject* light_curve(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     return compute(args, nargs, false, true);
 }
 
+PyObject* light_curve_and_derivatives(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    return compute(args, nargs, true, true);
+}
+
 PyObject* thread_count(PyObject*, PyObject*) {
     return PyLong_FromSize_t(corvanis::parallel::thread_count());
 }
@@ -233,6 +255,12 @@ PyMethodDef methods[] = {
      "light_curve(t, rho, kinds, exponents, fluxes, moments, offsets, breaks, values, slopes, weights, "
      "rtol, checked_rows, out, t0, u0, tE)\n--\n\n"
      "magnification() along u = sqrt(u0^2 + ((t - t0)/tE)^2), formed per epoch."},
+    {"light_curve_and_derivatives",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&light_curve_and_derivatives)), METH_FASTCALL,
+     "light_curve_and_derivatives(t, rho, kinds, exponents, fluxes, moments, offsets, breaks, values, slopes, "
+     "weights, rtol, checked_rows, out, t0, u0, tE)\n--\n\n"
+     "magnification_and_derivatives() along the trajectory, with the derivatives in t0, u0, tE and rho "
+     "into out[quantity, row, epoch] (quantities A, t0, u0, tE, rho)."},
     {"thread_count", thread_count, METH_NOARGS, "Threads a call may use."},
     {nullptr, nullptr, 0, nullptr},
 };

@@ -191,27 +191,34 @@ def _compute(call: "_Call", u: np.ndarray, rho: np.ndarray, shape: Tuple[int, ..
 
 
 def _gradient(call: "_Call", u: np.ndarray, rho: np.ndarray, shape: Tuple[int, ...]) -> MagnificationGradient:
-    rows = call.arrays[8]
-    out = np.empty((3, rows.shape[0], u.size))
+    out = np.empty((3, call.arrays[8].shape[0], u.size))
     _core.magnification_and_derivatives(u, rho, *call.arrays, out)
-    row_fluxes = rows @ call.packed.fluxes
+    return MagnificationGradient(*_combine(call, out, shape))
+
+
+def _combine(call: "_Call", out: np.ndarray, shape: Tuple[int, ...]) -> Tuple[Any, ...]:
+    """Each law's magnification and derivatives from the core's row sums:
+    out[0] the flux-weighted sums of every row (laws, then the derivatives of
+    their weights in their coefficients), out[1:] the laws' derivatives.
+    Returns A, the derivatives in the order of out[1:], dA/dcoefficients."""
+    row_fluxes = call.arrays[8] @ call.packed.fluxes
     results = []
     for l, (first, count) in enumerate(call.coefficient_rows):
         flux = row_fluxes[l]
         A = out[0, l] / flux
         dA_dc = (out[0, first:first + count] - np.outer(row_fluxes[first:first + count], A)) / flux
-        results.append((A, out[1, l] / flux, out[2, l] / flux, dA_dc))
+        results.append((A,) + tuple(q[l] / flux for q in out[1:]) + (dA_dc,))
 
     def shaped(a: np.ndarray, lead: Tuple[int, ...] = ()) -> Any:
         a = a.reshape(lead + shape)
         return a[()] if a.ndim == 0 else a
 
     if not call.many:
-        A, du, dr, dc = results[0]
-        return MagnificationGradient(shaped(A), shaped(du), shaped(dr), shaped(dc, (dc.shape[0],)))
-    stack = lambda k: shaped(np.stack([r[k] for r in results]), (len(results),))  # noqa: E731
-    return MagnificationGradient(stack(0), stack(1), stack(2),
-                                 tuple(shaped(r[3], (r[3].shape[0],)) for r in results))
+        *fields, dA_dc = results[0]
+        return tuple(shaped(x) for x in fields) + (shaped(dA_dc, (dA_dc.shape[0],)),)
+    stacked = tuple(shaped(np.stack([r[k] for r in results]), (len(results),))
+                    for k in range(len(results[0]) - 1))
+    return stacked + (tuple(shaped(r[-1], (r[-1].shape[0],)) for r in results),)
 
 
 class _Call(NamedTuple):
@@ -319,13 +326,9 @@ def light_curve(t: npt.ArrayLike, t0: float, u0: float, tE: float, rho: float,
         out = out.reshape((call.laws,) + times.shape)
         result = out if call.many else out[0]
         return result[()] if result.ndim == 0 else result
-    tau = (np.asarray(t, dtype=float) - t0) / tE
-    u = np.sqrt(u0 * u0 + tau * tau)
-    g = _compute(call, u.reshape(-1), rho_one, u.shape, True)
-    # du/dt0, du/du0, du/dtE; at u = 0 dA/du vanishes and so do they.
-    safe = np.where(u > 0, u, 1.0)
-    du_dt0 = np.where(u > 0, -tau / (tE * safe), 0.0)
-    du_du0 = np.where(u > 0, u0 / safe, 0.0)
-    du_dtE = np.where(u > 0, -tau * tau / (tE * safe), 0.0)
-    return LightCurveGradient(g.A, g.dA_du * du_dt0, g.dA_du * du_du0, g.dA_du * du_dtE,
-                              g.dA_drho, g.dA_dcoefficients)
+    # The chain rule through u is applied in the core, epoch by epoch.
+    times = np.ascontiguousarray(t, dtype=float)
+    out = np.empty((5, call.arrays[8].shape[0], times.size))
+    _core.light_curve_and_derivatives(times.reshape(-1), rho_one, *call.arrays, out,
+                                      float(t0), float(u0), float(tE))
+    return LightCurveGradient(*_combine(call, out, times.shape))
