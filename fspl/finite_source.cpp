@@ -19,7 +19,7 @@ namespace ts = quadrature::tanh_sinh;
 // Beyond this many terms the rounding of M_k (a sum of terms of alternating
 // sign) outgrows what further terms add; u >= 2 rho needs at most about 25
 // for rtol = 1e-12.
-constexpr int max_series_terms = 40;
+constexpr int max_series_terms = lensing::MeanValueSeries::max_terms;
 
 // One law's weighted sum over the bases.
 double law_sum(const LawSet& set, std::size_t law, const double* per_basis) {
@@ -40,8 +40,17 @@ void far_field(double u, double rho, const LawSet& set, double rtol, int quantit
     const std::size_t rows = set.laws;
     const double ratio = rho / u;
     const double x = ratio * ratio;
-    lensing::MeanValueSeries series(u);
+    lensing::MeanValueSeries series(u, quantities > 1);
     std::fill(out, out + quantities * rows, 0.0);
+    // From u = 2 rho on, each term is at most about 0.6 (rho/u)^2 <= 0.15 of
+    // the one before. The magnification stops at a term below a tenth of rtol
+    // once the one before it, shrunk twice by (rho/u)^2, is too: the next
+    // term is then small even where this one was small only by passing
+    // through zero. The derivatives (promised to a hundred times rtol) stop
+    // after two terms in a row below ten times rtol.
+    constexpr std::size_t lookahead_rows = 8;
+    double previous[lookahead_rows] = {};
+    const bool lookahead = quantities == 1 && set.checked <= lookahead_rows;
     double xk = 1.0;
     int quiet = 0;
     const std::size_t terms = std::min<std::size_t>(set.terms, max_series_terms);
@@ -55,11 +64,6 @@ void far_field(double u, double rho, const LawSet& set, double rtol, int quantit
         // Term k, and of its derivatives: (rho/u)^2k depends on both.
         const double kk = static_cast<double>(k);
         const double t[3] = {M * xk, (dM - (2.0 * kk / u) * M) * xk, (2.0 * kk / rho) * M * xk};
-        // Two terms in a row below a tenth of rtol (ten times it for the
-        // derivatives, whose promise is a hundred times rtol) end the sum:
-        // from u = 2 rho on, each term is at most about 0.6 (rho/u)^2 <= 0.15
-        // of the one before, so the rest adds less than a fifth of the last.
-        // (One small term alone could be a zero of M_k.)
         // Rows past the checked ones (a law's coefficient derivatives) need
         // their values only.
         bool more = false;
@@ -69,11 +73,18 @@ void far_field(double u, double rho, const LawSet& set, double rtol, int quantit
                 const double term = t[q] * set.law_moments[r * set.terms + k];
                 double& total = out[q * rows + r];
                 total += term;
-                more = more || (r < set.checked && !(std::fabs(term) <= tolerance * std::fabs(total)));
+                if (r >= set.checked) continue;
+                const double bound = tolerance * std::fabs(total);
+                if (lookahead) {
+                    more = more || k == 0 || !(std::fabs(term) <= bound) || !(previous[r] * x * x <= bound);
+                    previous[r] = std::fabs(term);
+                } else {
+                    more = more || !(std::fabs(term) <= bound);
+                }
             }
         }
         quiet = more ? 0 : quiet + 1;
-        if (quiet == 2) break;
+        if (quiet == (lookahead ? 1 : 2)) break;
         xk *= x;
     }
 }

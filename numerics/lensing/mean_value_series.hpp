@@ -23,23 +23,31 @@ namespace lensing {
 
 class MeanValueSeries {
 public:
-    static constexpr int max_terms = 64;
+    static constexpr int max_terms = 40;
 
 private:
+    // C(k+j, 2j) C(2j, j), the weight of e_{k+j} in M_k, row k.
+    static constexpr std::array<std::array<double, max_terms>, max_terms> weights = [] {
+        std::array<std::array<double, max_terms>, max_terms> w{};
+        for (int k = 0; k < max_terms; ++k) {
+            double c = 1.0;
+            for (int j = 0; j <= k; ++j) {
+                w[k][j] = c;
+                c = c * static_cast<double>((k + j + 1) * (k - j)) / static_cast<double>((j + 1) * (j + 1));
+            }
+        }
+        return w;
+    }();
     // 1/(n + 1) and 1/(n + 1)^2, so that the loops multiply instead of divide.
     static constexpr std::array<double, 2 * max_terms + 1> reciprocal = [] {
         std::array<double, 2 * max_terms + 1> r{};
         for (std::size_t n = 0; n < r.size(); ++n) r[n] = 1.0 / static_cast<double>(n + 1);
         return r;
     }();
-    static constexpr std::array<double, max_terms + 1> reciprocal_square = [] {
-        std::array<double, max_terms + 1> r{};
-        for (std::size_t n = 0; n < r.size(); ++n) r[n] = 1.0 / static_cast<double>((n + 1) * (n + 1));
-        return r;
-    }();
 
 public:
-    explicit MeanValueSeries(double u) noexcept {
+    // With `derivatives`, next(M, dM_du, u) may be called; otherwise next().
+    explicit MeanValueSeries(double u, bool derivatives = false) noexcept : derivatives_(derivatives) {
         const double w0 = u * u;
         beyond_ = w0 > 1e100;
         e_[0] = point_source_of_w(w0);
@@ -58,13 +66,11 @@ public:
         M = dM_du = 0.0;
         if (k >= max_terms || (beyond_ && k > 0)) return;
         while (computed_ < 2 * k + 1) extend();
-        double c = 1.0;
+        const auto& c = weights[static_cast<std::size_t>(k)];
         double derivative = 0.0;
         for (int j = 0; j <= k; ++j) {
-            const int n = k + j;
-            M += e_[n] * c;
-            derivative += g_[n] * c;
-            c *= static_cast<double>((k + j + 1) * (k - j)) * reciprocal_square[j];
+            M += e_[k + j] * c[j];
+            derivative += g_[k + j] * c[j];
         }
         dM_du = beyond_ ? 0.0 : derivative * (2.0 / u);
     }
@@ -74,12 +80,9 @@ public:
         const int k = k_++;
         if (k >= max_terms || (beyond_ && k > 0)) return 0.0;
         while (computed_ < 2 * k) extend();
+        const auto& c = weights[static_cast<std::size_t>(k)];
         double sum = 0.0;
-        double c = 1.0;  // C(k+j, 2j) C(2j, j)
-        for (int j = 0; j <= k; ++j) {
-            sum += e_[k + j] * c;
-            c *= static_cast<double>((k + j + 1) * (k - j)) * reciprocal_square[j];
-        }
+        for (int j = 0; j <= k; ++j) sum += e_[k + j] * c[j];
         return sum;
     }
 
@@ -87,11 +90,12 @@ private:
     // e_{n+1} = -[(a n + b) e_n + c (n - 1) e_{n-1} + d (n - 2) e_{n-2}] / (n + 1).
     void extend() noexcept {
         const int n = computed_;
+        const double nd = n;
         const double en1 = n >= 1 ? e_[n - 1] : 0.0;
         const double en2 = n >= 2 ? e_[n - 2] : 0.0;
-        e_[n + 1] = -((a_ * n + b_) * e_[n] + c_ * (n - 1) * en1 + d_ * (n - 2) * en2) * reciprocal[n];
+        e_[n + 1] = -((a_ * nd + b_) * e_[n] + c_ * (nd - 1.0) * en1 + d_ * (nd - 2.0) * en2) * reciprocal[n];
         // (n + 1) e_{n+1} + n e_n: u/2 times de_n/du, shared by every M_k that uses e_n.
-        g_[n] = static_cast<double>(n + 1) * e_[n + 1] + static_cast<double>(n) * e_[n];
+        if (derivatives_) g_[n] = (nd + 1.0) * e_[n + 1] + nd * e_[n];
         ++computed_;
     }
 
@@ -101,6 +105,7 @@ private:
     int computed_ = 0;
     int k_ = 0;
     bool beyond_ = false;
+    bool derivatives_;
 };
 
 }  // namespace lensing
