@@ -44,13 +44,19 @@ def main():
                 if r == l:  # through the lens: infinite, or undefined at the centre
                     continue
                 rows.append([re, rstar, l, r, as_double(ring_mean_closed(l, r, g))])
+    check_and_write(rows, 9, "near_centre_rings.json", COMMAND)
+
+
+def check_and_write(rows, every, filename, command):
+    """Checks every `every`-th ring's closed form against angular quadrature,
+    then writes the rows (re, rstar, l, r, magnification) to DATA/filename."""
     print("cross-checks (closed form vs angular quadrature):")
-    for re, rstar, l, r, _ in rows[::9]:
+    for re, rstar, l, r, _ in rows[::every]:
         g = mpf(re) / rstar
-        check(f"re/rstar={re / rstar} l={l} r={r}", ring_mean_closed(l, r, g),
+        check(f"re/rstar={re / rstar:.6g} l={l} r={r}", ring_mean_closed(l, r, g),
               ring_mean_quad(l, r, g), mpf("1e-30"))
-    path = DATA / "near_centre_rings.json"
-    content = {"generated_by": COMMAND, "columns": ["re", "rstar", "l", "r", "magnification"],
+    path = DATA / filename
+    content = {"generated_by": command, "columns": ["re", "rstar", "l", "r", "magnification"],
                "rows": rows}
     path.write_text(json.dumps(content, indent=1) + "\n")
     print(f"wrote {len(rows)} rows to {path.relative_to(DATA.parent.parent.parent)}")

@@ -15,7 +15,6 @@ angular quadrature.
 Usage: python3 tools/gen_rounded_rings.py   (from the repository root; ~1 min)
 """
 
-import json
 import math
 import sys
 from pathlib import Path
@@ -23,7 +22,8 @@ from pathlib import Path
 from mpmath import mp, mpf
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from gen_model_vectors import DATA, as_double, check, ring_mean_closed, ring_mean_quad  # noqa: E402
+from gen_model_vectors import as_double, ring_mean_closed  # noqa: E402
+from gen_near_centre_rings import check_and_write  # noqa: E402
 
 COMMAND = "python3 tools/gen_rounded_rings.py"
 NEAR_RING_BAND = 1e-5
@@ -82,17 +82,7 @@ def main():
         seen.add((re, rstar, l, r))
         assert abs(r - l) < NEAR_RING_RELATIVE * l
         rows.append([re, rstar, l, r, as_double(ring_mean_closed(l, r, mpf(re) / rstar))])
-    print("cross-checks (closed form vs angular quadrature):")
-    for re, rstar, l, r, _ in rows[::7]:
-        g = mpf(re) / rstar
-        check(f"re/rstar={re / rstar:.6g} l={l} r={r}", ring_mean_closed(l, r, g),
-              ring_mean_quad(l, r, g), mpf("1e-30"))
-    path = DATA / "rounded_rings.json"
-    content = {"generated_by": COMMAND, "columns": ["re", "rstar", "l", "r", "magnification"],
-               "rows": rows}
-    path.write_text(json.dumps(content, indent=1) + "\n")
-    print(f"wrote {len(rows)} rows to {path.relative_to(DATA.parent.parent.parent)}")
-
+    check_and_write(rows, 7, "rounded_rings.json", COMMAND)
 
 if __name__ == "__main__":
     main()
