@@ -3,13 +3,14 @@
 from __future__ import annotations
 
 import numpy as np
+import numpy.typing as npt
 
 import corvanis_fspl as fs
 
 
-def curve(times: np.ndarray) -> np.ndarray:
+def curve(times: npt.NDArray[np.float64]) -> npt.NDArray[np.float64]:
     law: fs.Law = fs.Quadratic(0.4, 0.25)
-    a: np.ndarray = fs.light_curve(times, 0.0, 0.005, 20.0, 0.01, law, rtol=1e-8)
+    a: npt.NDArray[np.float64] = fs.light_curve(times, 0.0, 0.005, 20.0, 0.01, law, rtol=1e-8)
     return a
 
 
