@@ -62,6 +62,8 @@ def _first_bad(name: str, array: np.ndarray, bad: np.ndarray, requirement: str) 
 def _as_laws(law: Union[Law, Sequence[Law]]):
     if isinstance(law, Law):
         return (law,), False
+    if isinstance(law, (str, bytes)):
+        raise TypeError(f"law must be a Law or a sequence of Laws; got {type(law).__name__}")
     try:
         laws = tuple(law)
     except TypeError:

@@ -107,6 +107,12 @@ def test_bad_input_names_the_argument_and_value(call, message):
     assert message in str(info.value)
 
 
+@pytest.mark.parametrize("law, rtol", [("quadratic", 1e-8), (fs.Linear(0.5), "tight")])
+def test_wrong_types_raise_type_error(law, rtol):
+    with pytest.raises(TypeError, match="law must be a Law|rtol must be a number"):
+        fs.magnification(0.1, 0.1, law, rtol=rtol)
+
+
 def test_a_law_negative_somewhere_on_the_disk_is_accepted():
     law = fs.Linear(1.4)  # I(0) = -0.4, total flux still positive
     assert np.isfinite(fs.magnification([0.0, 0.05, 0.1], 0.1, law)).all()
